@@ -1,0 +1,31 @@
+// Program frame: command line, configuration files, refresh timer.
+#ifndef FRAME_FRAME_H
+#define FRAME_FRAME_H
+
+#include <csignal>
+
+void usage();
+// Applies the command line to the view settings; exits on -h, -V and errors.
+void frame_options(int argc, char **argv);
+
+// Configuration files: empties the function-key slots, then reads the
+// system file and the user's $HOME/.quelvanrc.
+void read_dot_files();
+void read_dot_file(const char *path);
+
+// The refresh timer. SIGALRM only marks a refresh as due; the key loop's
+// wait carries it out, so a refresh never runs inside a draw, a read or a
+// hook call. SIGALRM stays blocked everywhere but in that wait.
+extern volatile sig_atomic_t refresh_due;
+extern "C" void update_display(int signo);
+void timer_install();
+// Stops the countdown (and drops a tick not yet handled); starts a full one.
+void timer_stop();
+void timer_start();
+// Carries out a due refresh: read, swipe, draw, re-arm.
+void timer_refresh();
+// Waits for a key; returns it, or ERR when a due refresh has been carried out
+// (the caller does not draw again for it).
+int timer_wait_key();
+
+#endif

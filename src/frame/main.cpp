@@ -1,0 +1,54 @@
+// Start-up and shutdown.
+#include <clocale>
+#include <unistd.h>
+
+#include <curses.h>
+
+#include "frame/frame.h"
+#include "keys/keys.h"
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+#include "screen/screen.h"
+#include "status/status.h"
+
+int main(int argc, char **argv)
+{
+    read_dot_files();
+    frame_options(argc, argv);
+    perl_hook_init();
+
+    // Names and outputs carry UTF-8; the wide curses build needs the
+    // character type of the user's locale to show and measure them.
+    setlocale(LC_CTYPE, "");
+    initscr();
+    curses_active = true;
+    keypad(stdscr, TRUE);
+    cbreak();
+    noecho();
+    wclear(stdscr);
+    wrefresh(stdscr);
+    if (color != 0) {
+        start_color();
+        init_pair(1, COLOR_GREEN, COLOR_BLACK);
+        init_pair(2, COLOR_YELLOW, COLOR_BLACK);
+        init_pair(3, COLOR_RED, COLOR_BLACK);
+        init_pair(4, COLOR_CYAN, COLOR_BLACK);
+    }
+
+    debug("Quelvan version %s", VERSION);
+    debug("polling interval is %d seconds", polling_interval);
+    debug("pad is %d, header_pad is %d", pad, header_pad);
+    debug("%s", "");
+
+    timer_install();
+    read_status();
+    draw_screen();
+    timer_start();
+    getch_loop();
+
+    timer_stop();  // no refresh after the screen is gone
+    endwin();
+    curses_active = false;
+    perl_hook_free();
+    return 0;
+}

@@ -1,0 +1,17 @@
+// Status snapshot: the object tables, the status file reader, item
+// completion and the refresh cycle with its age lists.
+#ifndef STATUS_STATUS_H
+#define STATUS_STATUS_H
+
+extern int line;  // lines read from the status file so far
+
+// Level of a state text: 0 UP/OKAY, 2 DOWN/CRITICAL, 1 anything else or absent.
+int convert_level(const char *text);
+// Releases the snapshot, reads the status file anew and orders it by age.
+void read_status();
+// Reads the status file into the tables; every error ends the program.
+void read_v23_status();
+// Time from since to last_update_int as "%dm %ds", "%dh %dm" or "%dd %dh".
+char *calc_duration(int since);
+
+#endif
