@@ -408,4 +408,40 @@ TEST(ConfigLines, FilesThatCannotBeReadAreSkippedSilently)
     }
 }
 
+// The shipped sample: its live lines read cleanly, every switched-off
+// example does too, and between them every kind of statement is shown.
+TEST(ConfigLines, SampleFileShowsEveryStatement)
+{
+    const std::string sample = read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvanrc");
+    ASSERT_FALSE(sample.empty());
+    std::string dir = test_dir();
+    EXPECT_EQ(read_lines(dir + "/live", sample), "");
+    EXPECT_STREQ(site_name, "sample");
+    EXPECT_STREQ(fkey_name_filters[1], "^web-");
+    EXPECT_STREQ(fkey_not_name_filters[6], "^backup-");
+
+    std::string all;
+    size_t examples = 0;
+    for (size_t at = 0; at < sample.size();) {
+        size_t end = sample.find('\n', at);
+        std::string line = sample.substr(at, end - at);
+        at = end == std::string::npos ? sample.size() : end + 1;
+        if (line.rfind("#default ", 0) == 0) {
+            line.erase(0, 1);
+            examples++;
+        }
+        all += line + "\n";
+    }
+    EXPECT_GT(examples, 0u);
+    EXPECT_EQ(read_lines(dir + "/all", all), "");
+    for (const char *statement :
+         {"\ndefault level = OKAY\n", "\ndefault level = WARNING\n", "\ndefault level = CRITICAL\n",
+          "\ndefault level = UP\n", "\ndefault level = DOWN\n", "\ndefault sort_order = by_name\n",
+          "\ndefault sort_order = by_age\n", "\ndefault site_name = ", "\ndefault text =~ /",
+          "\ndefault text !~ /", "\ndefault age = ", "\ndefault okay_age = ", " text =~ /",
+          " text !~ /"})
+        EXPECT_NE(all.find(statement), std::string::npos) << statement;
+    EXPECT_NE(all.find("\nf1 text"), std::string::npos);
+}
+
 }  // namespace
