@@ -293,7 +293,7 @@ void perl_hook_init()
 
 void perl_hook(int kind, char *text)
 {
-    if (!my_perl)
+    if (!my_perl || !text)
         return;  // no interpreter: texts stay as read
     request.hook = kind == HOOK_SERVICE ? HOOK_SERVICE : HOOK_HOST;
     request.nargs = 1;
@@ -309,8 +309,8 @@ int perl_regex_hook(const char *text, const char *pattern, int mode)
         return 0;  // no interpreter: the filter shows everything
     request.hook = HOOK_REGEX;
     request.nargs = 4;
-    request.args[0] = hook_string_arg(0, text);
-    request.args[1] = hook_string_arg(1, pattern);
+    request.args[0] = hook_string_arg(0, text ? text : "");
+    request.args[1] = hook_string_arg(1, pattern ? pattern : "");
     request.args[2] = hook_int_arg(2, mode);
     request.args[3] = hook_int_arg(3, 0);
     request.text = nullptr;
