@@ -38,7 +38,8 @@ constexpr int NUM_HOOKS = 3;
 
 // Each sub's glob, fetched at its first call and held from then on. Calling
 // through the glob finds a redefined sub, and a missing one dies as a call by
-// name does; a glob that the script deleted from its package is fetched anew.
+// name does; a glob that the script deleted from its package (and keeps no
+// reference to) is fetched anew.
 GV *hook_globs[NUM_HOOKS];
 
 // The argument scalars, reused from call to call while the script keeps none.
