@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <curses.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <random>
 
 namespace {
@@ -314,6 +315,40 @@ TEST(StatusRefresh, CommandRowReadsReadingThenDone)
     fclose(in);
     pad = 1;
     color = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes the heap has handed out, mapped blocks included.
+size_t heap_in_use()
+{
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+// Repeated refreshes hold the same heap: every text, node and buffer of a
+// refresh is released or reused by the next one, and the hooks keep nothing.
+TEST(StatusRefresh, RepeatedRefreshesDoNotGrowTheHeap)
+{
+    status_enter();
+    std::string stanzas;
+    for (int i = 0; i < 20000; i++)
+        stanzas += host_stanza("host-" + std::to_string(i), i % 2, "output " + std::to_string(i),
+                               CREATED - i) +
+                   service_stanza("host-" + std::to_string(i), "svc", i % 4,
+                                  std::string(static_cast<size_t>(i % 300), 'o'), CREATED - 7 * i);
+    status_write(status_file(CREATED, stanzas));
+    status_refresh();
+    status_refresh();
+    const size_t settled = heap_in_use();
+    for (int k = 0; k < 4; k++)
+        status_refresh();
+    const size_t after = heap_in_use();
+    EXPECT_LE(after, settled + 64 * 1024) << settled << " -> " << after;
+    EXPECT_EQ(host_list_size, 20000);
+    EXPECT_EQ(service_list_size, 20000);
 }
 
 }  // namespace
