@@ -255,6 +255,21 @@ TEST(StatusRefresh, DebugLogOfTwoReads)
     debugging = 0;
 }
 
+TEST(StatusRefresh, DebugLogWithoutHostsHasNoHostAgeLines)
+{
+    status_enter();
+    status_write(status_file(1000, service_stanza("a", "s", 0, "ok", 10)));
+    debugging = 1;
+    std::string log = capture_stderr([] { read_status(); });
+    debugging = 0;
+    EXPECT_NE(log.find("done with read_v23_status()\r\n"
+                       "SERVICES BY AGE: idx=0 -> age=10 host=a svc=a s\r\n"
+                       "0 host objects, 0 up, 0 down\r\n"
+                       "1 service objects, 1 ok, 0 warn, 0 crit\r\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST(StatusRefresh, DebugLogOfNeverCheckedObjects)
 {
     status_enter();
