@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -538,6 +539,35 @@ sub service_plugin_hook { $_[0] }
 1;
 )PERL");
     EXPECT_EQ(hook(HOOK_HOST, "............"), "stale\n");
+}
+
+}  // namespace
+
+namespace {
+
+size_t heap_in_use()
+{
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+// Calls leave nothing behind in the interpreter: no temporaries, no scalars.
+TEST_F(PerlHook, CallsKeepNothing)
+{
+    start(read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.pl"));
+    auto calls = [] {
+        for (int i = 0; i < 20000; i++) {
+            hook(HOOK_HOST, "PING OK - Packet loss = 0%, RTA = 0.42 ms");
+            hook(HOOK_SERVICE, "web-01 HTTP");
+            perl_regex_hook("web-01 HTTP HTTP OK: 200", i % 3 ? "web" : "(", i % 2);
+        }
+    };
+    calls();
+    const size_t settled = heap_in_use();
+    calls();
+    calls();
+    const size_t after = heap_in_use();
+    EXPECT_LE(after, settled + 64 * 1024) << settled << " -> " << after;
 }
 
 }  // namespace

@@ -189,12 +189,17 @@ bool hook_run_protected()
 {
     request.finished = false;
     dSP;
+    // call_sv leaves its own saves to the caller's scope.
+    ENTER;
+    SAVETMPS;
     PUSHMARK(SP);
     PUTBACK;
     int count = call_sv(reinterpret_cast<SV *>(hook_runner), G_VOID | G_EVAL);
     SPAGAIN;
     SP -= count;
     PUTBACK;
+    FREETMPS;
+    LEAVE;
     return request.finished;
 }
 
