@@ -276,12 +276,20 @@ void read_v23_status()
         wrefresh(stdscr);
     }
 
-    reader_file r;
+    // The buffer is kept from one read to the next. A read that a fatal error
+    // cut short (where exit() returns, as in the fuzz targets) left its file
+    // open: it is closed here.
+    static reader_file r;
+    if (r.f)
+        fclose(r.f);
+    r.pos = r.end = 0;
+    r.drained = r.eof_reached = false;
     r.f = fopen(status_file_path, "r");
     if (!r.f)
         fatal_fopen(status_file_path);
     setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
-    r.buf.reset(new char[READER_BUFFER]);
+    if (!r.buf)
+        r.buf.reset(new char[READER_BUFFER]);
     reader_line l;
 
     // The info stanza: its header line exactly, newline included.
@@ -333,6 +341,7 @@ void read_v23_status()
     }
 
     fclose(r.f);
+    r.f = nullptr;
     if (status_debug)
         debug("done with read_v23_status()");
 }

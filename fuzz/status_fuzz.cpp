@@ -1,0 +1,124 @@
+// Whole status files of any bytes, read twice each so that the release of one
+// snapshot and the next read are covered too. Fatal errors return here
+// through the wrapped exit().
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fuzz_exit.h"
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+#include "status/status.h"
+#include "status/status_private.h"
+
+namespace {
+
+// Hooks that change the texts (longer and shorter), so the cut of a hook's
+// result to the original length is exercised on every item.
+const char hook_script[] = R"PERL(
+sub host_plugin_hook { my $t = shift; $t =~ s/o/oo/g; return $t; }
+sub service_plugin_hook { my $t = shift; $t =~ s/e//g; return $t; }
+sub regex_hook { return 0; }
+1;
+)PERL";
+
+int fuzz_lowest_free_fd()
+{
+    int fd = dup(0);
+    if (fd >= 0)
+        close(fd);
+    return fd;
+}
+
+int fuzz_base_fd = -1;
+
+void fuzz_write(const char *path, const uint8_t *data, size_t size)
+{
+    FILE *f = fopen(path, "w");
+    if (!f)
+        abort();
+    if (size > 0 && fwrite(data, 1, size, f) != size)
+        abort();
+    fclose(f);
+}
+
+// Every table entry past the size must be empty, every one below it whole.
+void fuzz_check_snapshot()
+{
+    if (host_list_size < 0 || host_list_size > MAX_ITEMS || service_list_size < 0 ||
+        service_list_size > MAX_ITEMS)
+        abort();
+    if (num_up + num_down > host_list_size ||
+        num_okay + num_warn + num_crit > service_list_size)
+        abort();
+    int n = 0;
+    for (age_node *a = hosts_by_age; a; a = a->next, n++)
+        if (a->idx < 0 || a->idx >= host_list_size || (a->next && a->next->age > a->age))
+            abort();
+    if (n != host_list_size)
+        abort();
+    n = 0;
+    for (age_node *a = services_by_age; a; a = a->next, n++)
+        if (a->idx < 0 || a->idx >= service_list_size || (a->next && a->next->age > a->age))
+            abort();
+    if (n != service_list_size)
+        abort();
+    for (int i = 0; i < service_list_size; i++) {
+        const item &it = service_list[i];
+        if (!it.host_name || !it.service_description || !it.last_change || !it.duration ||
+            !it.plugin_output || strlen(it.last_change) != 16)
+            abort();
+    }
+    for (int i = 0; i < host_list_size; i++) {
+        const item &it = host_list[i];
+        if (!it.host_name || !it.last_change || !it.duration || !it.plugin_output)
+            abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    if (mkdir("etc", 0755) != 0 && access("etc", F_OK) != 0)
+        abort();
+    fuzz_write("etc/quelvan.pl", reinterpret_cast<const uint8_t *>(hook_script),
+               sizeof hook_script - 1);
+    // The fatal messages are the program's; the fuzzer reports on stderr.
+    int null = open("/dev/null", O_WRONLY);
+    if (null < 0 || dup2(null, STDOUT_FILENO) < 0)
+        abort();
+    close(null);
+    debugging = 0;
+    color = 0;
+    perl_hook_init();
+    fuzz_base_fd = fuzz_lowest_free_fd();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    fuzz_write("status.dat", data, size);
+    for (int round = 0; round < 2; round++) {
+        if (setjmp(fuzz_exit_jump) == 0) {
+            fuzz_exit_armed = true;
+            status_refresh();
+            fuzz_exit_armed = false;
+            fuzz_check_snapshot();
+            // A finished read leaves no file open behind it.
+            if (fuzz_lowest_free_fd() != fuzz_base_fd)
+                abort();
+        } else if (fuzz_exit_status != 1) {
+            abort();  // every fatal error ends with status 1
+        }
+    }
+    return 0;
+}
