@@ -28,4 +28,10 @@ void timer_refresh();
 // (the caller does not draw again for it).
 int timer_wait_key();
 
+// The terminal on endings that bypass the program's exits: the mode before
+// curses (call before initscr) and an exit() from elsewhere ending curses;
+// then the hangup and quit signals restoring that mode (after initscr).
+void shutdown_save_terminal();
+void shutdown_install();
+
 #endif

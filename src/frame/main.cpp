@@ -20,8 +20,10 @@ int main(int argc, char **argv)
     // Names and outputs carry UTF-8; the wide curses build needs the
     // character type of the user's locale to show and measure them.
     setlocale(LC_CTYPE, "");
+    shutdown_save_terminal();
     initscr();
     curses_active = true;
+    shutdown_install();
     keypad(stdscr, TRUE);
     cbreak();
     noecho();

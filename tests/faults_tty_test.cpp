@@ -1,0 +1,332 @@
+// Faults during a run, met through the real binary in a terminal: signals,
+// files that change or vanish between refreshes, hook scripts that die or
+// exit, odd terminals. Whatever ends the program, the terminal is given back
+// in the mode it had before.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "guarded_tty.h"
+#include "harness.h"
+
+namespace {
+
+const long CREATED = 1700000000;
+
+std::string small_status(long created = CREATED, const std::string &output = "PING OK")
+{
+    return status_file(created, host_stanza("web01", 0, output, created - 600) +
+                                    host_stanza("db01", 1, "DOWN " + output, created - 60) +
+                                    service_stanza("web01", "HTTP", 2, output, created - 100) +
+                                    service_stanza("db01", "Disk", 0, output, created - 5));
+}
+
+bool wait_file_text(const std::string &path, const std::string &text, int timeout_ms = 20000)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 50) {
+        if (read_file(path).find(text) != std::string::npos)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// Signals that end the program give the terminal back: the interrupt and
+// terminate signals through curses' own handlers (status 1), hangup and
+// quit through the program's (the signal's own status).
+TEST(Faults, SignalsEndTheProgramWithTheTerminalRestored)
+{
+    struct signal_case {
+        int signo;
+        int status;
+    };
+    const std::vector<signal_case> cases = {
+        {SIGTERM, 1}, {SIGINT, 1}, {SIGHUP, 128 + SIGHUP}, {SIGQUIT, 128 + SIGQUIT}};
+    for (const signal_case &c : cases) {
+        SCOPED_TRACE(strsignal(c.signo));
+        const std::string dir = test_dir() + "/" + std::to_string(c.signo);
+        write_defaults(dir, small_status());
+        tty t = guarded_start(dir, {"-i", "1"});
+        pid_t pid = guarded_pid(t);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        kill(pid, c.signo);
+        guarded_end e = guarded_wait(t);
+        EXPECT_EQ(e.status, c.status);
+        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    }
+}
+
+// Ctrl-C typed at the console is the interrupt signal.
+TEST(Faults, CtrlCRestoresTheTerminal)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, small_status());
+    tty t = guarded_start(dir, {});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    tty_keys(t, {"C-c"});
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+}
+
+// The file removed before a refresh: the fopen message on standard error
+// after the screen has been ended, status 1.
+TEST(Faults, StatusFileRemovedBeforeARefresh)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, small_status());
+    tty t = guarded_start(dir, {"-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    std::remove(status_path(dir).c_str());
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    EXPECT_EQ(tty_stderr(t), "fatal error: fopen status.dat failed: No such file or directory\n");
+}
+
+// A stanza broken between two refreshes: the reader's message, status 1.
+TEST(Faults, StanzaBrokenBetweenRefreshes)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, small_status());
+    tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    // The service stanza loses its description: the search for it meets the
+    // closing brace.
+    std::string broken = status_file(CREATED, service_stanza("web01", "HTTP", 2, "x", 1));
+    broken.replace(broken.find("\tservice_description=HTTP\n"), 26, "");
+    const std::string tmp = dir + "/status.new";
+    write_file(tmp, broken);
+    ASSERT_EQ(rename(tmp.c_str(), status_path(dir).c_str()), 0);
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    EXPECT_TRUE(tty_wait(t, "fatal error: status.dat: could not find \"service_description\" "
+                            "for service stanza preceeding line 26",
+                         5000))
+        << tty_screen(t);
+}
+
+// A hook script that dies at a refresh, and one that calls Perl's exit:
+// both leave a working terminal.
+TEST(Faults, HookScriptDiesOrExitsAtARefresh)
+{
+    struct hook_case {
+        const char *name;
+        const char *body;  // the service hook once the file "stop" exists
+        int status;
+        const char *message;
+    };
+    const std::vector<hook_case> cases = {
+        {"die", "die \"gone away\\n\"", 1, "fatal error: perl eval error: gone away"},
+        {"exit", "exit 7", 7, nullptr},
+    };
+    for (const hook_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = test_dir() + "/" + c.name;
+        write_defaults(dir, small_status(),
+                       std::string("sub host_plugin_hook { $_[0] }\n"
+                                   "sub service_plugin_hook { ") +
+                           c.body + " if -e 'stop'; $_[0] }\nsub regex_hook { 0 }\n1;\n");
+        tty t = guarded_start(dir, {"-i", "1"});
+        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        write_file(dir + "/stop", "");
+        guarded_end e = guarded_wait(t);
+        EXPECT_EQ(e.status, c.status);
+        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+        if (c.message) {
+            EXPECT_TRUE(tty_wait(t, c.message, 5000)) << tty_screen(t);
+        }
+    }
+}
+
+// curses cannot work with a terminal type it does not know: its own
+// message, status 1, before anything is drawn.
+TEST(Faults, UnknownTerminalType)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, small_status());
+    tty t = guarded_start(dir, {}, 80, 24, {{"TERM", "no-such-terminal"}});
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(e.restored);
+    EXPECT_EQ(tty_stderr(t), "Error opening terminal: no-such-terminal.\n");
+
+    run_result r = run_quelvan(dir, {}, {{"TERM", "no-such-terminal"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("Error opening terminal: no-such-terminal."), std::string::npos) << r.err;
+}
+
+// The daemon replaces its file by writing a new one and renaming it over
+// the old one. Refreshing every second while that happens 100 times, every
+// snapshot is one whole file: the debug log's release of each snapshot
+// lists outputs of one version only, the version of its creation time.
+TEST(Faults, AtomicReplacementsGiveWholeSnapshots)
+{
+    const std::string dir = test_dir();
+    const int services = 300;
+    auto version = [&](int v) {
+        std::string stanzas;
+        for (int i = 0; i < services; i++)
+            stanzas += service_stanza("host" + std::to_string(i), "svc", i % 4,
+                                      "v" + std::to_string(v), CREATED - i);
+        return status_file(CREATED + v, stanzas);
+    };
+    write_defaults(dir, version(0));
+    tty t = guarded_start(dir, {"-i", "1", "-d"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    const std::string tmp = dir + "/status.dat.tmp";
+    for (int v = 1; v <= 100; v++) {
+        write_file(tmp, version(v));
+        ASSERT_EQ(rename(tmp.c_str(), status_path(dir).c_str()), 0);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    // One more refresh after the last replacement releases the last version.
+    const std::string log_before = tty_stderr(t);
+    size_t reads_before = 0;
+    for (size_t p = 0; (p = log_before.find("done with read_status()", p)) != std::string::npos;
+         p++)
+        reads_before++;
+    for (int waited = 0; waited < 30000; waited += 50) {
+        std::string log = tty_stderr(t);
+        size_t reads = 0;
+        for (size_t p = 0; (p = log.find("done with read_status()", p)) != std::string::npos; p++)
+            reads++;
+        if (reads >= reads_before + 2)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    tty_type(t, "q");
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 0);
+    EXPECT_TRUE(e.restored);
+
+    // Split the log into reads: each "last update" line starts one, and the
+    // "freeing service" lines that follow it release the read before it.
+    std::istringstream log(tty_stderr(t));
+    std::string row;
+    const std::regex update(R"(^last update is .* \((\d+)\)\r?$)");
+    const std::regex freed(R"(^freeing service: \[(\d+),7\] v(\d+)\r?$)");
+    std::vector<long> created;           // creation time of each read
+    std::map<size_t, std::map<int, int>> outputs;  // read -> version -> count
+    size_t releasing = 0;                // read whose texts are being freed
+    bool in_release = false;
+    int freed_lines = 0;
+    while (std::getline(log, row)) {
+        std::smatch m;
+        if (row.rfind("read_status()", 0) == 0 || row.rfind("freeing", 0) == 0) {
+            if (!in_release && !created.empty()) {
+                releasing = created.size() - 1;
+                in_release = true;
+            }
+        }
+        if (std::regex_match(row, m, update)) {
+            created.push_back(std::stol(m[1]));
+            in_release = false;
+        } else if (std::regex_match(row, m, freed)) {
+            outputs[releasing][std::stoi(m[2])]++;
+            freed_lines++;
+        }
+    }
+    ASSERT_GE(created.size(), 3u) << "too few refreshes";
+    ASSERT_GT(freed_lines, 0);
+    for (const auto &[read, versions] : outputs) {
+        ASSERT_LT(read, created.size());
+        EXPECT_EQ(versions.size(), 1u) << "read " << read << " mixes versions";
+        ASSERT_FALSE(versions.empty());
+        EXPECT_EQ(versions.begin()->first, created[read] - CREATED) << "read " << read;
+        EXPECT_EQ(versions.begin()->second, services) << "read " << read;
+    }
+}
+
+// Terminals too small for any layout: the program runs, refreshes and
+// quits normally.
+TEST(Faults, TinyTerminals)
+{
+    struct size_case {
+        int cols, rows;
+    };
+    for (const size_case &c : std::vector<size_case>{{1, 24}, {80, 3}, {1, 1}, {2, 2}, {80, 1}}) {
+        SCOPED_TRACE(std::to_string(c.cols) + "x" + std::to_string(c.rows));
+        const std::string dir =
+            test_dir() + "/" + std::to_string(c.cols) + "x" + std::to_string(c.rows);
+        write_defaults(dir, small_status());
+        tty t = guarded_start(dir, {"-i", "1", "-d"}, c.cols, c.rows);
+        ASSERT_GT(guarded_pid(t), 0);
+        // Two refreshes by the timer, then keys.
+        ASSERT_TRUE(wait_file_text(dir + "/stderr.txt", "last update", 20000));
+        std::string log;
+        for (int waited = 0; waited < 30000; waited += 50) {
+            log = tty_stderr(t);
+            size_t n = 0;
+            for (size_t p = 0; (p = log.find("done with read_status()", p)) != std::string::npos;
+                 p++)
+                n++;
+            if (n >= 3)
+                break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        tty_type(t, " bxj?");
+        tty_keys(t, {"Escape", "NPage", "PPage", "F1", "Enter"});
+        tty_type(t, "q");
+        guarded_end e = guarded_wait(t);
+        EXPECT_EQ(e.status, 0) << tty_screen(t);
+        EXPECT_TRUE(e.restored);
+    }
+}
+
+// Resizes while paging and while refreshes run: the program goes on and
+// quits normally.
+TEST(Faults, FiftyResizesWhilePagingAndRefreshing)
+{
+    const std::string dir = test_dir();
+    std::string stanzas;
+    for (int i = 0; i < 400; i++)
+        stanzas += service_stanza("host" + std::to_string(i), "svc" + std::to_string(i), i % 4,
+                                  "output " + std::to_string(i), CREATED - i);
+    write_defaults(dir, status_file(CREATED, stanzas));
+    tty t = guarded_start(dir, {"-i", "1"}, 80, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    for (int i = 0; i < 50; i++) {
+        tty_resize(t, 20 + (i * 37) % 140, 2 + (i * 13) % 60);
+        tty_type(t, i % 2 ? " " : "");
+        tty_keys(t, {i % 3 ? "NPage" : "PPage"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 5 == 0 ? 300 : 20));
+    }
+    tty_resize(t, 80, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    tty_type(t, "q");
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 0) << tty_screen(t);
+    EXPECT_TRUE(e.restored);
+}
+
+// A thousand keys typed faster than the screen redraws are all taken; the
+// quit key behind them still ends the program.
+TEST(Faults, BurstOfAThousandKeys)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, small_status());
+    tty t = guarded_start(dir, {});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    std::string keys;
+    const std::string cycle = "  sbb.,<>";
+    while (keys.size() < 1000)
+        keys += cycle[keys.size() % cycle.size()];
+    tty_type(t, keys);
+    tty_type(t, "q");
+    guarded_end e = guarded_wait(t, 120000);
+    EXPECT_EQ(e.status, 0) << tty_screen(t);
+    EXPECT_TRUE(e.restored);
+}
+
+}  // namespace
