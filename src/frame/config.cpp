@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "frame/frame.h"
 #include "perl/perl_hook.h"
@@ -192,9 +195,17 @@ void read_dot_files()
 
 void read_dot_file(const char *path)
 {
-    FILE *f = fopen(path, "r");
-    if (!f)
+    // Only a regular file is read: opening a FIFO would wait for a writer
+    // for ever, and a directory or device holds no statements.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return;  // both files are optional
+    struct stat st;
+    FILE *f = nullptr;
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(f = fdopen(fd, "r"))) {
+        close(fd);
+        return;
+    }
     // A line longer than the buffer is read in pieces; each piece is handled
     // and counted as a line of its own.
     char line[TEXT_SIZE];
