@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -214,26 +213,27 @@ TEST(Faults, AtomicReplacementsGiveWholeSnapshots)
     // "freeing service" lines that follow it release the read before it.
     std::istringstream log(tty_stderr(t));
     std::string row;
-    const std::regex update(R"(^last update is .* \((\d+)\)\r?$)");
-    const std::regex freed(R"(^freeing service: \[(\d+),7\] v(\d+)\r?$)");
     std::vector<long> created;           // creation time of each read
     std::map<size_t, std::map<int, int>> outputs;  // read -> version -> count
     size_t releasing = 0;                // read whose texts are being freed
     bool in_release = false;
     int freed_lines = 0;
     while (std::getline(log, row)) {
-        std::smatch m;
+        if (!row.empty() && row.back() == '\r')
+            row.pop_back();
         if (row.rfind("read_status()", 0) == 0 || row.rfind("freeing", 0) == 0) {
             if (!in_release && !created.empty()) {
                 releasing = created.size() - 1;
                 in_release = true;
             }
         }
-        if (std::regex_match(row, m, update)) {
-            created.push_back(std::stol(m[1]));
+        const size_t open = row.rfind('(');
+        const size_t seven = row.find(",7] v");
+        if (row.rfind("last update is ", 0) == 0 && open != std::string::npos) {
+            created.push_back(std::stol(row.substr(open + 1)));
             in_release = false;
-        } else if (std::regex_match(row, m, freed)) {
-            outputs[releasing][std::stoi(m[2])]++;
+        } else if (row.rfind("freeing service: [", 0) == 0 && seven != std::string::npos) {
+            outputs[releasing][std::stoi(row.substr(seven + 5))]++;
             freed_lines++;
         }
     }
