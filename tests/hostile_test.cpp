@@ -7,13 +7,16 @@
 
 #include <chrono>
 #include <filesystem>
+#include <getopt.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
 #include <vector>
 
+#include "frame/frame.h"
 #include "guarded_tty.h"
 #include "harness.h"
+#include "quelvan.h"
 
 namespace {
 
@@ -190,6 +193,35 @@ TEST(Hostile, QuarterMillionOneLineStanzas)
             others += "contactstatus {}\n";
         write_defaults(dir, status_file(CREATED, others + host_stanza("web", 1, "o", 5)));
         expect_runs_and_quits(dir, {"-m", "h"});
+    }
+}
+
+// Paddings are read as numbers are, but held within a million rows or
+// columns, so that no sum of paddings and screen sizes overflows.
+TEST(Hostile, PaddingsAreHeldWithinAMillion)
+{
+    struct padding_case {
+        const char *text;
+        int value;
+    };
+    const std::vector<padding_case> cases = {
+        {"12", 12},           {"-3", -3},          {" 5x", 5},
+        {"1048576", 1 << 20}, {"1048577", 1 << 20}, {"2147483647", 1 << 20},
+        {"99999999999", 1 << 20}, {"-2147483648", -(1 << 20)}, {"-99999999999999999999", -(1 << 20)},
+    };
+    for (const padding_case &c : cases) {
+        SCOPED_TRACE(c.text);
+        for (const char *option : {"-p", "-P"}) {
+            reset_settings();
+            std::vector<std::string> args = {"quelvan", option, c.text};
+            std::vector<char *> argv;
+            for (auto &a : args)
+                argv.push_back(a.data());
+            argv.push_back(nullptr);
+            optind = 0;
+            frame_options(static_cast<int>(args.size()), argv.data());
+            EXPECT_EQ(option[1] == 'p' ? pad : header_pad, c.value) << option;
+        }
     }
 }
 

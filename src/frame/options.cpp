@@ -9,6 +9,16 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 
+// A padding as atoi reads it, held within a million rows or columns: far
+// more than any screen has, and small enough that the layout's sums of
+// paddings and screen sizes stay within an int.
+static int options_padding(const char *text)
+{
+    constexpr long long limit = 1 << 20;
+    long long n = strtoll(text, nullptr, 10);
+    return static_cast<int>(n < -limit ? -limit : n > limit ? limit : n);
+}
+
 void usage()
 {
     puts("usage: quelvan [options]");
@@ -120,10 +130,10 @@ void frame_options(int argc, char **argv)
             }
             break;
         case 'P':
-            header_pad = atoi(optarg);
+            header_pad = options_padding(optarg);
             break;
         case 'p':
-            pad = atoi(optarg);
+            pad = options_padding(optarg);
             break;
         case 's':
             switch (options_letter(optarg, "na")) {
