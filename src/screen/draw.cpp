@@ -138,11 +138,7 @@ void draw_screen()
 
     const int total = select_level_total();
     const std::string count = draw_count_text(total);
-    num_pages = select_page_count(total, page_size);
-    // With no item row there is no page to correct the page number by.
-    if (page_size > 0 && cur_page > num_pages)
-        cur_page = num_pages;
-    const long long begin_item = (static_cast<long long>(cur_page) - 1) * page_size;
+    const long long begin_item = select_page_start(total, page_size);
     debug("begin_item is %d", draw_clamp(begin_item));
 
     if (need_swipe != 0) {

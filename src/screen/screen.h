@@ -17,6 +17,9 @@ int select_level_total();
 long long select_page_size(int lines);
 // Pages for n matches; 0 when there is no item row at all.
 int select_page_count(int n, long long page_size);
+// The provisional page count of the level total (into num_pages), the page
+// check that only ever lowers cur_page, and the ordinal of the page's first match.
+long long select_page_start(int total, long long page_size);
 // The candidates of the current mode and level, in name (table) or age order.
 void select_candidates(std::vector<int> &list);
 // The text the regex filters see: "host output" or "host description output",

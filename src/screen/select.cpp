@@ -39,6 +39,15 @@ int select_page_count(int n, long long page_size)
     return static_cast<int>(pages);
 }
 
+long long select_page_start(int total, long long page_size)
+{
+    num_pages = select_page_count(total, page_size);
+    // With no item row there is no page to correct the page number by.
+    if (page_size > 0 && cur_page > num_pages)
+        cur_page = num_pages;
+    return (static_cast<long long>(cur_page) - 1) * page_size;
+}
+
 void select_candidates(std::vector<int> &list)
 {
     list.clear();
