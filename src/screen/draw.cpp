@@ -98,11 +98,9 @@ void draw_item_line(long long row, int idx)
 
     const long long w = static_cast<long long>(draw_cols) - 2 * p - 38;
     if (w > 0) {
-        std::string name = it.host_name ? it.host_name : "";
-        if (object_mode == 0)
-            name += " ";
-        else
-            name = std::string(it.service_description ? it.service_description : "") + "  ";
+        // A service's description already begins with its host name.
+        const char *label = object_mode == 0 ? it.host_name : it.service_description;
+        std::string name = std::string(label ? label : "") + (object_mode == 0 ? " " : "  ");
         int width = w > TEXT_SIZE - 1 ? TEXT_SIZE - 1 : static_cast<int>(w);
         draw_at(row, p + 10, draw_name_field(name.c_str(), it.plugin_output, width));
     }
