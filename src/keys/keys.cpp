@@ -73,7 +73,11 @@ bool keys_prompt(const char *prompt, char *answer)
     curs_set(1);
     timer_stop();
     answer[0] = '\0';
+    // The echo may run past the bottom corner of a small screen; curses
+    // drops input that cannot be echoed unless the window scrolls.
+    scrollok(stdscr, TRUE);
     int got = wgetnstr(stdscr, answer, TEXT_SIZE - 1);
+    scrollok(stdscr, FALSE);
     timer_start();
     curs_set(0);
     noecho();
