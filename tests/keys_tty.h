@@ -52,6 +52,15 @@ private:
     size_t mark_ = 0;
 };
 
+// Terminal output made readable for a failure message.
+inline std::string printable(const std::string &sent)
+{
+    std::string s;
+    for (char c : sent.substr(0, 600))
+        s += c == '\x1b' ? std::string("^[") : c == '\a' ? std::string("^G") : std::string(1, c);
+    return s;
+}
+
 inline int bells(const std::string &sent) { return static_cast<int>(std::count(sent.begin(), sent.end(), '\a')); }
 
 // Presses keys by tmux name and then "z", which only beeps: once that beep
@@ -76,6 +85,23 @@ inline bool wait_row(const tty &t, int r, const std::string &text, int timeout_m
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
+}
+
+// A format of tmux's display-message for the console's pane, e.g.
+// "#{cursor_flag}" (1 while the cursor is shown).
+inline std::string pane_query(const tty &t, const std::string &format)
+{
+    std::string out;
+    std::string cmd = "tmux -L " + t.socket + " display-message -p -t q '" + format + "'";
+    if (FILE *p = popen(cmd.c_str(), "r")) {
+        char buf[256];
+        while (fgets(buf, sizeof buf, p))
+            out += buf;
+        pclose(p);
+    }
+    while (!out.empty() && out.back() == '\n')
+        out.pop_back();
+    return out;
 }
 
 // n services of host "host" with the given state, last changed a minute
