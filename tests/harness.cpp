@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -345,7 +346,9 @@ int tty_wait_exit(const tty &t, int timeout_ms)
 {
     for (int waited = 0; waited <= timeout_ms; waited += 20) {
         std::string s = harness_tmux(t, "display-message -p -t q '#{pane_dead} #{pane_dead_status}'");
-        if (s.rfind("1 ", 0) == 0)
+        // tmux marks the pane dead when the terminal closes, and knows the
+        // status only once it has reaped the process: wait for both.
+        if (s.rfind("1 ", 0) == 0 && s.size() > 2 && isdigit(static_cast<unsigned char>(s[2])))
             return atoi(s.c_str() + 2);
         harness_sleep(20);
     }

@@ -107,7 +107,7 @@ protected:
 
 TEST_F(KeysOnScreen, PagingKeys)
 {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     walk({
         // Five spaces from page 1 of 3 turn at both ends.
         {"Space", "", "", "page down", 0, {"page 2 of 3"}},
@@ -138,7 +138,7 @@ TEST_F(KeysOnScreen, PagingKeys)
 
 TEST_F(KeysOnScreen, ModeAndOrderKeys)
 {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     walk({
         {"Space", "", "", "page down", 0, {"page 2 of 3"}},
         {"o", "", "", "", 1, {"page 2 of 3", "30 Service Objects"}},
@@ -159,7 +159,7 @@ TEST_F(KeysOnScreen, ModeAndOrderKeys)
 
 TEST_F(KeysOnScreen, FilterPrompts)
 {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     walk({
         {"Space", "", "", "page down", 0, {"page 2 of 3"}},
         {"/", " Filter:", "ok1", "", 0, {"Filter: text =~ /ok1/", "page 1 of"}},
@@ -193,7 +193,7 @@ TEST_F(KeysOnScreen, FilterPrompts)
 
 TEST_F(KeysOnScreen, FunctionKeys)
 {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     walk({
         {"Space", "", "", "page down", 0, {"page 2 of 3"}},
         // Both slots filled: the positive filter only.
@@ -209,7 +209,7 @@ TEST_F(KeysOnScreen, FunctionKeys)
 // 80-column screen does not cut it shorter.
 TEST_F(KeysOnScreen, APromptTakesAtMost1023Characters)
 {
-    start();
+    ASSERT_NO_FATAL_FAILURE(start());
     tty_type(t(), "/");
     ASSERT_TRUE(wait_row(t(), 22, " Filter:")) << tty_screen(t());
     log_->mark();
