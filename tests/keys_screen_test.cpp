@@ -115,7 +115,7 @@ TEST_F(KeysOnScreen, PagingKeys)
         {"Space", "", "", "page up", 0, {"page 2 of 3"}},
         {"Space", "", "", "page up", 0, {"page 1 of 3"}},
         {"Space", "", "", "page down", 0, {"page 2 of 3"}},
-        {"G", "", "", "last page", 0, {"page 3 of 3", "ok01"}},
+        {"G", "", "", "last page", 0, {"page 3 of 3", "crit04"}},
         {"G", "", "", "", 0, {"page 3 of 3"}},
         {"+", "", "", "", 0, {"page 3 of 3"}},
         {"C-f", "", "", "", 0, {"page 3 of 3"}},

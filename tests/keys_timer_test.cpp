@@ -87,7 +87,7 @@ TEST(RefreshTimer, NoTimerWithIntervalZeroButTheRefreshKeyReads)
         pane_log log(t);
         log.mark();
         tty_keys(t, {key});
-        EXPECT_TRUE(log.wait("reading status.dat...done")) << log.since();
+        EXPECT_TRUE(log.wait("reading status.dat...")) << log.since();
         EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
         write_file(status_path(dir), snapshot("third answer", CREATED + 240));
         tty_keys(t, {key});
