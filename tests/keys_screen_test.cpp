@@ -73,8 +73,10 @@ protected:
             send(s.key);
             if (s.prompt[0] != '\0') {
                 ASSERT_TRUE(wait_row(t(), 22, s.prompt)) << tty_screen(t());
-                EXPECT_EQ(tty_cursor(t()), "22," + std::to_string(std::string(s.prompt).size() + 1));
-                EXPECT_EQ(pane_query(t(), "#{cursor_flag}"), "1");
+                // The cursor stands visible behind the prompt.
+                EXPECT_TRUE(wait_query(t(), "#{cursor_y},#{cursor_x} #{cursor_flag}",
+                                       "22," + std::to_string(std::string(s.prompt).size() + 1) +
+                                           " 1"));
                 tty_type(t(), s.answer);
                 tty_keys(t(), {"Enter"});
             }
@@ -94,7 +96,7 @@ protected:
             for (const std::string &text : s.shows)
                 EXPECT_TRUE(tty_wait(t(), text)) << text << "\n" << tty_screen(t());
         }
-        EXPECT_EQ(pane_query(t(), "#{cursor_flag}"), "0");
+        EXPECT_TRUE(wait_query(t(), "#{cursor_flag}", "0"));
         tty_type(t(), "q");
         EXPECT_EQ(tty_wait_exit(t()), 0);
     }

@@ -104,6 +104,18 @@ inline std::string pane_query(const tty &t, const std::string &format)
     return out;
 }
 
+// Waits until the display-message format gives want.
+inline bool wait_query(const tty &t, const std::string &format, const std::string &want,
+                       int timeout_ms = 8000)
+{
+    for (int waited = 0; waited <= timeout_ms; waited += 20) {
+        if (pane_query(t, format) == want)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
 // n services of host "host" with the given state, last changed a minute
 // before created, their outputs numbered from first.
 inline std::string services(const std::string &prefix, int n, int state, long created,
