@@ -4,7 +4,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -120,12 +122,12 @@ struct pty_run {
     void drain(int ms)
     {
         pollfd p{master, POLLIN, 0};
-        if (poll(&p, 1, ms) > 0) {
-            char buf[4096];
-            ssize_t n = read(master, buf, sizeof buf);
-            if (n > 0)
-                screen.append(buf, static_cast<size_t>(n));
-        }
+        char buf[4096];
+        ssize_t n = 0;
+        if (poll(&p, 1, ms) > 0 && (n = read(master, buf, sizeof buf)) > 0)
+            screen.append(buf, static_cast<size_t>(n));
+        else if (n < 0)  // the terminal has closed: poll no longer waits
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
     // The exit status, or -1 when the console does not end.
     int wait_exit(int timeout_ms = 8000)
@@ -153,6 +155,7 @@ struct pty_run {
 
 void pty_start(pty_run &run, const std::string &dir)
 {
+    signal(SIGCHLD, SIG_DFL);  // the test runner may have left it ignored: no status then
     winsize size{};
     size.ws_row = 24;
     size.ws_col = 80;
