@@ -1,9 +1,15 @@
 // The refresh timer and the wait for keys, in a real terminal.
+#include <chrono>
+#include <csignal>
 #include <string>
+#include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "frame/frame.h"
 #include "harness.h"
+#include "quelvan.h"
 #include "keys_tty.h"
 
 namespace {
@@ -125,6 +131,38 @@ TEST(RefreshTimer, TheRefreshKeepsThePage)
     write_file(status_path(dir), status_file(CREATED + 60, services("svc", 30, 0, CREATED, "new")));
     EXPECT_TRUE(tty_wait(t, "new svc30", 15000)) << tty_screen(t);
     EXPECT_TRUE(tty_wait(t, "page 3 of 3")) << tty_screen(t);
+}
+
+// In-process: a tick that falls outside the key wait is held back by the
+// signal mask (nothing is interrupted), and stopping the timer drops it.
+TEST(TimerMask, ATickOutsideTheWaitIsHeldAndDroppedByStop)
+{
+    sigset_t before;
+    sigprocmask(SIG_SETMASK, nullptr, &before);
+    timer_install();
+    polling_interval = 1;
+    timer_start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // busy elsewhere
+    EXPECT_EQ(refresh_due, 0);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_TRUE(sigismember(&pending, SIGALRM));
+
+    timer_stop();
+    sigpending(&pending);
+    EXPECT_FALSE(sigismember(&pending, SIGALRM));
+    EXPECT_EQ(refresh_due, 0);
+    EXPECT_EQ(alarm(0), 0u);  // and no countdown is left
+
+    polling_interval = 0;
+    timer_start();  // an interval of 0 arms nothing
+    EXPECT_EQ(alarm(0), 0u);
+    polling_interval = -5;
+    timer_start();
+    EXPECT_EQ(alarm(0), 0u);
+    polling_interval = 90;
+    sigprocmask(SIG_SETMASK, &before, nullptr);
+    signal(SIGALRM, SIG_DFL);
 }
 
 // A terminal that goes away must not leave the console spinning.
