@@ -225,3 +225,56 @@ TEST_F(KeysOnScreen, APromptTakesAtMost1023Characters)
 }
 
 }  // namespace
+
+namespace {
+
+// What the prompts and function keys hand to the script's regex_hook: the
+// text as typed or bound, without slashes of its own, at most 1023 long.
+TEST(KeysRegexHook, ThePatternReachesTheHookAsTyped)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, console_status(), R"PERL(
+sub host_plugin_hook { return $_[0]; }
+sub service_plugin_hook { return $_[0]; }
+sub regex_hook {
+    my ($text, $pattern, $mode) = @_;
+    open(my $f, '>>', 'patterns.txt');
+    print $f "$mode $pattern\n";
+    close($f);
+    return 0;
+}
+1;
+)PERL");
+    write_file(dir + "/.quelvanrc", "f4 text !~ /bound/\n");
+    tty t = tty_start(dir, {});
+    ASSERT_TRUE(tty_wait(t, "page 1 of 3")) << tty_screen(t);
+    const std::string patterns = dir + "/patterns.txt";
+    auto wait_pattern = [&](const std::string &line) {
+        for (int waited = 0; waited < 8000; waited += 20) {
+            if (read_file(patterns).find("\n" + line + "\n") != std::string::npos ||
+                read_file(patterns).rfind(line + "\n", 0) == 0)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    };
+
+    tty_type(t, "/");
+    ASSERT_TRUE(wait_row(t, 22, " Filter:")) << tty_screen(t);
+    tty_type(t, "/web|db/");
+    tty_keys(t, {"Enter"});
+    EXPECT_TRUE(wait_pattern("0 /web|db/")) << read_file(patterns);
+
+    tty_type(t, "v");
+    ASSERT_TRUE(wait_row(t, 22, " NegativeFilter:")) << tty_screen(t);
+    tty_type(t, std::string(1100, 'n'));
+    tty_keys(t, {"Enter"});
+    EXPECT_TRUE(wait_pattern("1 " + std::string(1023, 'n'))) << read_file(patterns).size();
+
+    tty_keys(t, {"F4"});
+    EXPECT_TRUE(wait_pattern("1 bound")) << read_file(patterns);
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+}  // namespace
