@@ -248,6 +248,39 @@ TEST(Faults, AtomicReplacementsGiveWholeSnapshots)
     }
 }
 
+// A file rewritten in place (truncated, then written) while the console
+// reads it every second: a read may meet half a file and end with the
+// reader's message, but nothing worse; the terminal is given back either way.
+TEST(Faults, StatusFileRewrittenInPlaceWhileRead)
+{
+    const std::string dir = test_dir();
+    std::string stanzas;
+    for (int i = 0; i < 2000; i++)
+        stanzas += service_stanza("host" + std::to_string(i), "svc", i % 4, "out", CREATED - i);
+    const std::string whole = status_file(CREATED, stanzas);
+    write_defaults(dir, whole);
+    tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    for (int i = 0; i < 100 && read_file(dir + "/status.txt").empty(); i++) {
+        FILE *f = fopen(status_path(dir).c_str(), "w");
+        ASSERT_NE(f, nullptr);
+        // Written in pieces, so a read can meet any prefix of the file.
+        for (size_t at = 0; at < whole.size(); at += 4096) {
+            fwrite(whole.data() + at, 1, std::min<size_t>(4096, whole.size() - at), f);
+            fflush(f);
+        }
+        fclose(f);
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    tty_type(t, "q");
+    guarded_end e = guarded_wait(t);
+    EXPECT_TRUE(e.status == 0 || e.status == 1) << e.status;
+    EXPECT_TRUE(e.restored);
+    if (e.status == 1) {
+        EXPECT_TRUE(tty_wait(t, "fatal error: status.dat: could not find", 5000)) << tty_screen(t);
+    }
+}
+
 // Terminals too small for any layout: the program runs, refreshes and
 // quits normally.
 TEST(Faults, TinyTerminals)
