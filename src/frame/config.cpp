@@ -1,11 +1,215 @@
-// Placeholder configuration: the function-key slots are emptied, no file is read.
+// Configuration files: the system-wide file, then the user's $HOME/.quelvanrc.
+// Each gives start values of the view and binds regex filters to F1..F12;
+// the command line is applied afterwards and overrides them.
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
 #include "frame/frame.h"
+#include "perl/perl_hook.h"
 #include "quelvan.h"
+
+namespace {
+
+constexpr int CONFIG_TOKENS = 4;  // subject, key, operator, value
+
+bool config_is_separator(char c) { return c == ' ' || c == '\t'; }
+
+// Splits line in place at runs of blanks and tabs into at most four tokens;
+// whatever follows the fourth is ignored. Returns how many were found.
+int config_split(char *line, char *tokens[CONFIG_TOKENS])
+{
+    int n = 0;
+    char *p = line;
+    while (n < CONFIG_TOKENS) {
+        while (config_is_separator(*p))
+            p++;
+        if (*p == '\0')
+            break;
+        tokens[n++] = p;
+        while (*p != '\0' && !config_is_separator(*p))
+            p++;
+        if (*p == '\0')
+            break;
+        *p++ = '\0';
+    }
+    return n;
+}
+
+// A function-key subject: 'f' and a number as "%d" reads it (blanks, a sign,
+// digits, anything after them ignored). A number that does not fit in an int
+// is reported as out of range rather than wrapped into a slot.
+bool config_fkey_subject(const char *token, long long &slot)
+{
+    if (token[0] != 'f')
+        return false;
+    const char *p = token + 1;
+    while (isspace(static_cast<unsigned char>(*p)))
+        p++;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    if (!isdigit(static_cast<unsigned char>(*p)))
+        return false;
+    long long n = 0;
+    for (; isdigit(static_cast<unsigned char>(*p)); p++)
+        if (n <= INT_MAX)
+            n = n * 10 + (*p - '0');
+    slot = negative ? -n : n;
+    return true;
+}
+
+// A value in slashes; the text between them goes into dst (one slash alone
+// or two slashes give the empty text).
+bool config_regex_value(const char *value, char *dst)
+{
+    size_t len = strlen(value);
+    if (len == 0 || value[0] != '/' || value[len - 1] != '/')
+        return false;
+    size_t n = len >= 2 ? len - 2 : 0;
+    if (n > TEXT_SIZE - 1)
+        n = TEXT_SIZE - 1;
+    memcpy(dst, value + 1, n);
+    dst[n] = '\0';
+    return true;
+}
+
+// "default age = ..." and "default okay_age = ...": the filter changes only
+// when the value is an age other than 0; setting one age filter turns the
+// other one off.
+bool config_age(const char *value, char *text, int *secs, int bit, int partner)
+{
+    char scratch[TEXT_SIZE];
+    text_copy(scratch, value);
+    int parsed = parse_age_filter(scratch, TEXT_SIZE);
+    if (parsed == 0)
+        return false;
+    *secs = parsed;
+    text_copy(text, scratch);
+    filter_set = (filter_set | bit) & ~partner;
+    return true;
+}
+
+bool config_level(const char *value)
+{
+    struct level_word {
+        const char *word;
+        int mode;
+        int level;
+    };
+    static const level_word levels[] = {
+        {"OKAY", 1, 0}, {"WARNING", 1, 1}, {"CRITICAL", 1, 2}, {"UP", 0, 0}, {"DOWN", 0, 2},
+    };
+    for (const level_word &l : levels) {
+        if (strcmp(value, l.word) != 0)
+            continue;
+        object_mode = l.mode;
+        (l.mode == 0 ? host_level : service_level) = l.level;
+        return true;
+    }
+    return false;
+}
+
+// Applies one statement; false when it is a syntax error (nothing changed).
+bool config_statement(char *line)
+{
+    char *tok[CONFIG_TOKENS];
+    int n = config_split(line, tok);
+    if (n == 0)
+        return false;  // blanks and tabs only
+    if (tok[0][0] == '#')
+        return true;  // an indented comment
+    if (n < CONFIG_TOKENS)
+        return false;
+    const char *subject = tok[0], *key = tok[1], *op = tok[2], *value = tok[3];
+    char regex[TEXT_SIZE];
+
+    if (strcmp(subject, "default") == 0 && strcmp(key, "text") == 0) {
+        bool positive = strcmp(op, "=~") == 0;
+        if ((!positive && strcmp(op, "!~") != 0) || !config_regex_value(value, regex))
+            return false;
+        // A file leaves the other regex bit alone, so a positive filter of one
+        // file and a negative one of the other can both be on.
+        text_copy(positive ? name_filter : not_name_filter, regex);
+        filter_set |= positive ? FILTER_REGEX : FILTER_NOT_REGEX;
+        return true;
+    }
+
+    long long slot;
+    if (config_fkey_subject(subject, slot)) {
+        if (slot < 0 || slot >= NUM_FKEYS || strcmp(key, "text") != 0 ||
+            !config_regex_value(value, regex))
+            return false;
+        if (strcmp(op, "=~") == 0)
+            text_copy(fkey_name_filters[slot], regex);
+        else if (strcmp(op, "!~") == 0)
+            text_copy(fkey_not_name_filters[slot], regex);
+        else
+            return false;
+        return true;
+    }
+
+    if (strcmp(subject, "default") != 0 || strcmp(op, "=") != 0)
+        return false;
+    if (strcmp(key, "age") == 0)
+        return config_age(value, age_filter, &age_filter_secs, FILTER_AGE, FILTER_OKAY_AGE);
+    if (strcmp(key, "okay_age") == 0)
+        return config_age(value, age_okay_filter, &age_okay_filter_secs, FILTER_OKAY_AGE,
+                          FILTER_AGE);
+    if (strcmp(key, "sort_order") == 0) {
+        if (strcmp(value, "by_name") == 0)
+            sort_mode = 0;
+        else if (strcmp(value, "by_age") == 0)
+            sort_mode = 1;
+        else
+            return false;
+        return true;
+    }
+    if (strcmp(key, "level") == 0)
+        return config_level(value);
+    if (strcmp(key, "site_name") == 0) {
+        text_copy(site_name, value);
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
 
 void read_dot_files()
 {
     for (int i = 0; i < NUM_FKEYS; i++)
         fkey_name_filters[i][0] = fkey_not_name_filters[i][0] = '\0';
+    read_dot_file(system_rc_path);
+    if (const char *home = getenv("HOME")) {
+        char path[TEXT_SIZE];
+        snprintf(path, sizeof path, "%s/%s", home, ".quelvanrc");
+        read_dot_file(path);
+    }
 }
 
-void read_dot_file(const char *) {}
+void read_dot_file(const char *path)
+{
+    FILE *f = fopen(path, "r");
+    if (!f)
+        return;  // both files are optional
+    // A line longer than the buffer is read in pieces; each piece is handled
+    // and counted as a line of its own.
+    char line[TEXT_SIZE];
+    long long number = 0;
+    while (fgets(line, sizeof line, f)) {
+        number++;
+        size_t len = strlen(line);
+        if (len > 0 && line[len - 1] == '\n')
+            line[len - 1] = '\0';
+        if (line[0] == '\0' || line[0] == '#')
+            continue;
+        if (!config_statement(line)) {
+            printf("%s: syntax error on line %lld\n", path, number);
+            fflush(stdout);  // before curses takes over the terminal
+        }
+    }
+    fclose(f);
+}
