@@ -423,4 +423,245 @@ TEST(LiveDaemon, StopEndsTheDaemonAndItsWorkers)
     EXPECT_FALSE(left);
 }
 
+
+// --- the console beside the daemon ---
+
+// A working directory for the console: the hook script and help file, and
+// status.dat pointing at the daemon's status file.
+void live_console_dir(const std::string &dir, const live_daemon &nagios,
+                      const std::string &hook = PASS_THROUGH_HOOK)
+{
+    write_defaults(dir, "", hook);
+    fs::remove(status_path(dir));
+    fs::create_symlink(nagios.status_path(), status_path(dir));
+}
+
+std::string live_ctime(long t, size_t n)
+{
+    time_t tt = t;
+    char buf[64];
+    ctime_r(&tt, buf);  // TZ=UTC in the test program as in the console
+    return std::string(buf).substr(0, n);
+}
+
+// The status file's time that the screen shows (title row, 19 characters),
+// found among the last minutes' seconds.
+long live_shown_created(const tty &t)
+{
+    std::string title = tty_row(t, 1);
+    if (title.size() < 78)
+        return 0;
+    std::string shown = title.substr(59, 19);
+    long now = time(nullptr);
+    for (long s = now + 5; s > now - 600; s--)
+        if (live_ctime(s, 19) == shown)
+            return s;
+    return 0;
+}
+
+std::string live_duration(long d)
+{
+    char buf[64];
+    if (d <= 3599)
+        snprintf(buf, sizeof buf, "%ldm %lds", d / 60, d % 60);
+    else if (d <= 86399)
+        snprintf(buf, sizeof buf, "%ldh %ldm", d / 3600, (d % 3600) / 60);
+    else
+        snprintf(buf, sizeof buf, "%ldd %ldh", d / 86400, (d % 86400) / 3600);
+    return buf;
+}
+
+// One item line of an 80-column screen with pad 1: state, the name over the
+// right-aligned output in 40 columns, last change and duration.
+std::string live_line(const std::string &state, const std::string &name, const std::string &output,
+                      const std::string &last_change, const std::string &duration)
+{
+    char field[64];
+    snprintf(field, sizeof field, "%40.40s", output.c_str());
+    std::string f = field;
+    f.replace(0, std::min(name.size(), f.size()), name.substr(0, f.size()));
+    char head[16], change[64];
+    snprintf(head, sizeof head, "%-8.8s ", state.c_str());
+    snprintf(change, sizeof change, " %16.16s  %8.8s", last_change.c_str(), duration.c_str());
+    std::string row = std::string(" ") + head + " " + f + " " + change;
+    row.erase(row.find_last_not_of(' ') + 1);
+    return row;
+}
+
+// What one object looks like on the console, and what the daemon wrote.
+struct live_item {
+    std::string host, service;  // service empty for a host
+    std::string state;          // as the console names it
+    std::string output;         // as shown
+    bool pending;
+};
+
+std::string live_item_line(const live_item &it, const live_status &st, long created)
+{
+    const live_stanza *s = st.find(it.host, it.service);
+    long lsc = s ? atol(s->keys.at("last_state_change").c_str()) : 0;
+    // A service's name is its display name "host description".
+    std::string name = it.service.empty() ? it.host + " " : it.host + " " + it.service + "  ";
+    if (it.pending)
+        return live_line(it.state, name, it.output, " not applicable ", "0m 0s");
+    return live_line(it.state, name, it.output, live_ctime(lsc, 16), live_duration(created - lsc));
+}
+
+// The item rows (7 to 19) of the screen, without trailing blanks.
+std::vector<std::string> live_item_rows(const tty &t)
+{
+    std::vector<std::string> rows;
+    for (int r = 7; r <= 19; r++) {
+        std::string row = tty_row(t, r);
+        if (!row.empty())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+const std::string LONG_SHOWN = repeat(LONG_CHUNK, 1).substr(0, 40);
+
+// The objects of tests/live/objects.cfg.in in the daemon's order (by name).
+const live_item HOSTS[] = {
+    {"app-behind", "", "", "PING CRITICAL no route", false},  // UNREACHABLE: no state name
+    {"cache-new", "", "PENDING", "(Host assumed to be up)", true},
+    {"db-01", "", "UP", "PING OK   rta=0.7 ms", false},
+    {"gw-down", "", "DOWN", "PING CRITICAL all lost", false},
+    {"web-01", "", "UP", "PING OK rta=0.5 ms", false},
+};
+const live_item SERVICES[] = {
+    {"db-01", "Backup", "UNKNOWN", "UNKNOWN no backup log", false},
+    {"db-01", "Log", "OKAY", LONG_SHOWN, false},
+    {"db-01", "MySQL", "CRITICAL", "CRITICAL   connection   refused", false},
+    {"db-01", "Passive", "OKAY", "", false},
+    {"web-01", "Disk", "WARNING", "DISK WARNING /var at 85 pct", false},
+    {"web-01", "HTTP", "OKAY", "HTTP OK size=512 bytes", false},
+    {"web-01", "Spool", "OKAY", "", false},
+    {"web-01", "TLS", "OKAY", "gültig, läuft 30 Tage", false},
+};
+
+int live_level(const std::string &state)
+{
+    if (state == "UP" || state == "OKAY")
+        return 0;
+    if (state == "DOWN" || state == "CRITICAL")
+        return 2;
+    return 1;
+}
+
+// Checks the item rows of the screen against the items at or above level.
+void live_expect_rows(const tty &t, const live_status &st, long created, bool hosts, int level)
+{
+    std::vector<const live_item *> items;
+    const live_item *begin = hosts ? std::begin(HOSTS) : std::begin(SERVICES);
+    const live_item *end = hosts ? std::end(HOSTS) : std::end(SERVICES);
+    for (const live_item *it = begin; it != end; ++it)
+        if (live_level(it->state) >= level)
+            items.push_back(it);
+    std::vector<std::string> rows = live_item_rows(t);
+    ASSERT_EQ(rows.size(), items.size()) << tty_screen(t);
+    for (size_t i = 0; i < items.size(); i++) {
+        const live_item &it = *items[i];
+        SCOPED_TRACE(it.host + " " + it.service);
+        if (it.output.find("ü") != std::string::npos) {
+            // Multi-byte text: its place in the field depends on its width.
+            EXPECT_EQ(rows[i].rfind(" OKAY      web-01 TLS  ", 0), 0u) << rows[i];
+            EXPECT_NE(rows[i].find(it.output), std::string::npos) << rows[i];
+            continue;
+        }
+        std::string line = live_item_line(it, st, created);
+        if (it.state.empty()) {
+            // A state the console has no name for: the first columns are open.
+            EXPECT_EQ(rows[i].substr(10), line.substr(10)) << rows[i];
+            EXPECT_EQ(rows[i].find("UP"), std::string::npos) << rows[i];
+        } else {
+            EXPECT_EQ(rows[i], line);
+        }
+    }
+}
+
+TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    live_status st;
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    live_console_dir(dir, nagios);
+
+    // No timer: the screen keeps the one read made at start-up.
+    tty t = tty_start(dir, {"-i", "0"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t) << tty_stderr(t);
+    long created = live_shown_created(t);
+    ASSERT_NE(created, 0) << tty_screen(t);
+
+    struct view {
+        const char *key;  // "" for the start view
+        const char *count;
+        bool hosts;
+        int level;
+    };
+    const view views[] = {
+        {"", "8 Service Objects", false, 0},
+        {"w", "3 Alerts", false, 1},
+        {"c", "1 Alert", false, 2},
+        {"u", "5 Host Objects", true, 0},
+        {"d", "1 Down Host", true, 2},
+        {"o", "8 Service Objects", false, 0},
+    };
+    for (const auto &v : views) {
+        SCOPED_TRACE(std::string("key ") + v.key);
+        if (*v.key) {
+            tty_type(t, v.key);
+            ASSERT_TRUE(tty_wait(t, v.count, 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+            // The message pause is over once the command row is bare again.
+            ASSERT_TRUE(tty_wait_gone(t, "mode", 10000)) << tty_screen(t);
+        }
+        EXPECT_NE(tty_row(t, 1).find(v.count), std::string::npos) << tty_row(t, 1);
+        EXPECT_NE(tty_row(t, 3).find("page 1 of 1"), std::string::npos) << tty_row(t, 3);
+        live_expect_rows(t, st, created, v.hosts, v.level);
+    }
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+    EXPECT_EQ(tty_stderr(t), "");
+}
+
+TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    live_console_dir(dir, nagios);
+
+    tty t = tty_start(dir, {"-i", "2", "-l", "c"});
+    ASSERT_TRUE(tty_wait(t, "1 Alert", 20000)) << tty_screen(t) << tty_stderr(t);
+    EXPECT_EQ(tty_screen(t).find("PASSIVE"), std::string::npos);
+
+    ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
+    // No key is pressed: the timer's re-read brings the new state.
+    ASSERT_TRUE(tty_wait(t, "2 Alerts", 30000)) << tty_screen(t) << nagios.daemon_log();
+    ASSERT_TRUE(tty_wait(t, "PASSIVE CRITICAL sent", 10000)) << tty_screen(t);
+    std::string row;
+    for (int r = 7; r <= 19; r++)
+        if (tty_row(t, r).find("db-01 Passive") != std::string::npos)
+            row = tty_row(t, r);
+    EXPECT_EQ(row.rfind(" CRITICAL  db-01 Passive  ", 0), 0u) << tty_screen(t);
+    EXPECT_NE(row.find("PASSIVE CRITICAL sent"), std::string::npos) << row;
+
+    // A host result too: cache-new, never checked, goes DOWN.
+    tty_type(t, "d");
+    ASSERT_TRUE(tty_wait(t, "1 Down Host", 10000)) << tty_screen(t);
+    ASSERT_TRUE(nagios.send("PROCESS_HOST_CHECK_RESULT;cache-new;1;PASSIVE DOWN sent"));
+    ASSERT_TRUE(tty_wait(t, "2 Down Hosts", 30000)) << tty_screen(t) << nagios.daemon_log();
+    EXPECT_TRUE(tty_wait(t, "PASSIVE DOWN sent", 10000)) << tty_screen(t);
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+}
+
 }  // namespace
