@@ -1,9 +1,316 @@
-// Placeholder refresh: the snapshot stays empty.
+// The status file reader: finds the file's creation time in the info stanza,
+// then reads each host and service stanza into the next item of its table,
+// searching the stanza for its keys in a fixed order.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include <curses.h>
+
 #include "quelvan.h"
 #include "status/status.h"
+#include "status/status_private.h"
 
 int line = 0;
 
-void read_v23_status() {}
-void read_status() {}
-char *calc_duration(int) { return nullptr; }
+namespace {
+
+constexpr size_t READER_BUFFER = 256 * 1024;
+// What one line gives to the split: the first 1023 characters of a physical
+// line, however long it is.
+constexpr size_t READER_LINE = TEXT_SIZE - 1;
+
+struct reader_file {
+    FILE *f = nullptr;
+    std::unique_ptr<char[]> buf;
+    size_t pos = 0;             // next unread byte of buf
+    size_t end = 0;             // end of the bytes in buf
+    bool drained = false;       // the file has given all its bytes
+    bool eof_reached = false;   // a read has met the end of the file
+    char long_line[TEXT_SIZE];  // the head of a line longer than the buffer holds
+};
+
+// One line as read and split.
+struct reader_line {
+    const char *text;
+    size_t len;        // at most READER_LINE, without the newline
+    size_t raw_len;    // of the whole physical line, without the newline
+    bool newline;      // the line ended in a newline
+    bool marker;       // the failure marker: not a key/value line, or key "fail"
+    const char *key;
+    size_t key_len;
+    const char *value;
+    size_t value_len;
+};
+
+bool reader_fill(reader_file &r)
+{
+    if (r.drained)
+        return false;
+    if (r.pos > 0) {
+        memmove(r.buf.get(), r.buf.get() + r.pos, r.end - r.pos);
+        r.end -= r.pos;
+        r.pos = 0;
+    }
+    size_t n = fread(r.buf.get() + r.end, 1, READER_BUFFER - r.end, r.f);
+    if (n == 0) {
+        r.drained = true;
+        return false;
+    }
+    r.end += n;
+    return true;
+}
+
+// Reads one physical line; false when the read returns nothing.
+bool reader_next(reader_file &r, reader_line &l)
+{
+    for (;;) {
+        char *start = r.buf.get() + r.pos;
+        size_t avail = r.end - r.pos;
+        char *nl = static_cast<char *>(memchr(start, '\n', avail));
+        if (nl) {
+            size_t n = static_cast<size_t>(nl - start);
+            l.text = start;
+            l.raw_len = n;
+            l.len = n < READER_LINE ? n : READER_LINE;
+            l.newline = true;
+            r.pos += n + 1;
+            return true;
+        }
+        if (avail >= READER_LINE) {
+            // A long line: keep its head, pass over the rest up to its newline.
+            memcpy(r.long_line, start, READER_LINE);
+            l.text = r.long_line;
+            l.len = READER_LINE;
+            l.raw_len = avail;
+            l.newline = false;
+            r.pos = r.end;
+            while (reader_fill(r)) {
+                char *p = r.buf.get() + r.pos;
+                char *e = static_cast<char *>(memchr(p, '\n', r.end - r.pos));
+                l.raw_len += static_cast<size_t>((e ? e : r.buf.get() + r.end) - p);
+                if (e) {
+                    r.pos = static_cast<size_t>(e - r.buf.get()) + 1;
+                    l.newline = true;
+                    return true;
+                }
+                r.pos = r.end;
+            }
+            r.eof_reached = true;
+            return true;
+        }
+        if (!reader_fill(r)) {
+            r.eof_reached = true;
+            if (avail == 0)
+                return false;
+            l.text = r.buf.get() + r.pos;  // the fill may have moved the bytes
+            l.len = l.raw_len = avail;
+            l.newline = false;
+            r.pos = r.end;
+            return true;
+        }
+    }
+}
+
+// Splits at the first blank or '=' after the leading blanks and tabs.
+void reader_split(reader_line &l)
+{
+    const char *p = l.text;
+    const char *e = p + l.len;
+    while (p < e && (*p == ' ' || *p == '\t'))
+        p++;
+    const char *k = p;
+    while (p < e && *p != ' ' && *p != '=')
+        p++;
+    if (p == e || (p - k == 4 && memcmp(k, "fail", 4) == 0)) {
+        l.marker = true;
+        l.key = l.value = "fail";
+        l.key_len = l.value_len = 4;
+        return;
+    }
+    l.marker = false;
+    l.key = k;
+    l.key_len = static_cast<size_t>(p - k);
+    l.value = p + 1;
+    l.value_len = static_cast<size_t>(e - p - 1);
+}
+
+// Reads the next line, counts it and splits it; a read that returns nothing
+// gives the failure marker.
+void reader_read(reader_file &r, reader_line &l)
+{
+    line++;
+    if (!reader_next(r, l)) {
+        l.text = "";
+        l.len = l.raw_len = 0;
+        l.newline = false;
+    }
+    reader_split(l);
+}
+
+template <size_t N>
+bool reader_key_is(const reader_line &l, const char (&key)[N])
+{
+    return !l.marker && l.key_len == N - 1 && memcmp(l.key, key, N - 1) == 0;
+}
+
+// A value that reads as the number 0 (digits present).
+bool reader_zero(const char *value, size_t len)
+{
+    size_t i = 0;
+    while (i < len && (value[i] == ' ' || value[i] == '\t'))
+        i++;
+    if (i < len && (value[i] == '+' || value[i] == '-'))
+        i++;
+    return i < len && value[i] >= '0' && value[i] <= '9' && status_number(value, len) == 0;
+}
+
+// What the key searches of one stanza noted on the lines they passed.
+struct reader_notes {
+    bool unchecked = false;  // has_been_checked=0
+};
+
+// Searches on for key after a stanza header or the previous key. The first
+// line may be anything; every later one must be a key/value line.
+template <size_t N>
+bool reader_search(reader_file &r, reader_line &l, const char (&key)[N], reader_notes &notes)
+{
+    reader_read(r, l);
+    for (;;) {
+        if (reader_key_is(l, key))
+            return true;
+        if (reader_key_is(l, "has_been_checked") && reader_zero(l.value, l.value_len))
+            notes.unchecked = true;
+        if (r.eof_reached)
+            return false;
+        reader_read(r, l);
+        if (l.marker)
+            return false;
+    }
+}
+
+[[noreturn]] void reader_missing(const char *key, const char *stanza)
+{
+    fatal_screen("fatal error: %s: could not find \"%s\" for %s stanza preceeding line %d\n",
+                 status_file_path, key, stanza, line);
+}
+
+void reader_host(reader_file &r, reader_line &l)
+{
+    if (host_list_size >= MAX_ITEMS)
+        fatal_screen("fatal error: too many hosts!\nincrease MAX_ITEMS in quelvan\n");
+    int i = host_list_size;
+    reader_notes notes;
+    if (!reader_search(r, l, "host_name", notes))
+        reader_missing("host_name", "host");
+    complete_host_name(i, l.value, l.value_len);
+    if (!reader_search(r, l, "current_state", notes))
+        reader_missing("current_state", "host");
+    complete_host_state(i, l.value, l.value_len);
+    if (!reader_search(r, l, "plugin_output", notes))
+        reader_missing("plugin_output", "host");
+    complete_host_output(i, l.value, l.value_len);
+    if (!reader_search(r, l, "last_state_change", notes))
+        reader_missing("last_state_change", "host");
+    complete_host_change(i, l.value, l.value_len, notes.unchecked);
+}
+
+void reader_service(reader_file &r, reader_line &l)
+{
+    if (service_list_size >= MAX_ITEMS)
+        fatal_screen("fatal error: too many services!\nincrease MAX_ITEMS in quelvan\n");
+    int i = service_list_size;
+    reader_notes notes;
+    if (!reader_search(r, l, "host_name", notes))
+        reader_missing("host_name", "service");
+    complete_service_name(i, l.value, l.value_len);
+    if (!reader_search(r, l, "service_description", notes))
+        reader_missing("service_description", "service");
+    complete_service_description(i, l.value, l.value_len);
+    if (!reader_search(r, l, "current_state", notes))
+        reader_missing("current_state", "service");
+    complete_service_state(i, l.value, l.value_len);
+    if (!reader_search(r, l, "last_state_change", notes))
+        reader_missing("last_state_change", "service");
+    complete_service_change(i, l.value, l.value_len);
+    if (!reader_search(r, l, "plugin_output", notes))
+        reader_missing("plugin_output", "service");
+    complete_service_output(i, l.value, l.value_len, notes.unchecked);
+}
+
+}  // namespace
+
+void read_v23_status()
+{
+    status_debug = debugging == 1;
+    if (status_debug) {
+        debug("read_v23_status()...");
+        debug("status file is %s", status_file_path);
+    }
+    if (curses_active && stdscr) {
+        if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
+            waddnstr(stdscr, "reading status.dat...", -1);
+        wrefresh(stdscr);
+    }
+
+    reader_file r;
+    r.f = fopen(status_file_path, "r");
+    if (!r.f)
+        fatal_fopen(status_file_path);
+    setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
+    r.buf.reset(new char[READER_BUFFER]);
+    reader_line l;
+
+    // The info stanza: its header line exactly, newline included.
+    line = 0;
+    for (;;) {
+        line++;
+        bool got = reader_next(r, l);
+        if (got && l.newline && l.raw_len == 6 && memcmp(l.text, "info {", 6) == 0)
+            break;
+        if (!got || r.eof_reached)
+            fatal_screen("fatal error: %s: could not find \"info\" stanza\n", status_file_path);
+    }
+
+    // Its creation time, wherever the first "created" entry stands.
+    do
+        reader_read(r, l);
+    while (!reader_key_is(l, "created") && !r.eof_reached);
+    if (!reader_key_is(l, "created"))
+        fatal_screen("fatal error: %s: could not find \"created\" entry\n", status_file_path);
+
+    complete_start();
+    last_update_int = status_number(l.value, l.value_len);
+    time_t created = last_update_int;
+    const char *text = ctime(&created);
+    last_update[0] = '\0';
+    if (text) {
+        memcpy(last_update, text, 19);
+        last_update[19] = '\0';
+    }
+    if (status_debug)
+        debug("last update is %s (%d)", last_update, last_update_int);
+
+    num_crit = num_warn = num_okay = 0;
+    service_list_size = host_list_size = 0;
+    num_down = num_up = 0;
+
+    // The stanza pass.
+    for (;;) {
+        if (!reader_next(r, l))
+            break;
+        line++;
+        reader_split(l);
+        if (l.marker)
+            continue;
+        if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus"))
+            reader_host(r, l);
+        else if (reader_key_is(l, "service") || reader_key_is(l, "servicestatus"))
+            reader_service(r, l);
+    }
+
+    fclose(r.f);
+    if (status_debug)
+        debug("done with read_v23_status()");
+}

@@ -1,8 +1,10 @@
-// The object tables of the last read.
+// The object tables of the last read, and the arena of their texts.
+#include <cstdlib>
 #include <cstring>
 
 #include "quelvan.h"
 #include "status/status.h"
+#include "status/status_private.h"
 
 item host_list[MAX_ITEMS];
 item service_list[MAX_ITEMS];
@@ -26,4 +28,62 @@ int convert_level(const char *text)
     if (strcmp(text, "DOWN") == 0 || strcmp(text, "CRITICAL") == 0)
         return 2;
     return 1;
+}
+
+// --- the arena of item texts ---
+namespace {
+
+constexpr size_t TABLES_CHUNK = 1 << 20;
+
+struct tables_chunk {
+    tables_chunk *next;
+    size_t used;
+    size_t size;
+    char data[];
+};
+
+tables_chunk *tables_chunks = nullptr;  // newest first
+
+}  // namespace
+
+char *status_text(size_t size)
+{
+    tables_chunk *c = tables_chunks;
+    if (!c || c->size - c->used < size) {
+        size_t want = size > TABLES_CHUNK / 4 ? size : TABLES_CHUNK;
+        c = static_cast<tables_chunk *>(malloc(sizeof(tables_chunk) + want));
+        if (!c)
+            fatal_screen("fatal error: out of memory\n");
+        c->used = 0;
+        c->size = want;
+        if (size > TABLES_CHUNK / 4 && tables_chunks) {
+            // A big text gets a chunk of its own behind the current one,
+            // so the space left in the current one is not wasted.
+            c->next = tables_chunks->next;
+            tables_chunks->next = c;
+        } else {
+            c->next = tables_chunks;
+            tables_chunks = c;
+        }
+    }
+    char *p = c->data + c->used;
+    c->used += size;
+    return p;
+}
+
+char *status_copy(const char *text, size_t len)
+{
+    char *p = status_text(len + 1);
+    memcpy(p, text, len);
+    p[len] = '\0';
+    return p;
+}
+
+void status_texts_release()
+{
+    while (tables_chunks) {
+        tables_chunk *next = tables_chunks->next;
+        free(tables_chunks);
+        tables_chunks = next;
+    }
 }

@@ -1,0 +1,112 @@
+// The refresh cycle: release the last snapshot, read the status file anew
+// and order both tables by age, newest state change first.
+#include <algorithm>
+#include <vector>
+
+#include <curses.h>
+#include <unistd.h>
+
+#include "quelvan.h"
+#include "status/status.h"
+#include "status/status_private.h"
+
+namespace {
+
+// The nodes of each age list, one block per list.
+age_node *refresh_host_nodes = nullptr;
+age_node *refresh_service_nodes = nullptr;
+
+void refresh_release_nodes()
+{
+    delete[] refresh_host_nodes;
+    delete[] refresh_service_nodes;
+    refresh_host_nodes = refresh_service_nodes = nullptr;
+    hosts_by_age = services_by_age = nullptr;
+}
+
+void refresh_release_items(item *list, int size, const char *what)
+{
+    for (int i = 0; i < size; i++) {
+        item &it = list[i];
+        if (status_debug) {
+            debug("freeing %s: [%d,%d] %s", what, i, 1, debug_text(it.host_name));
+            debug("freeing %s: [%d,%d] %s", what, i, 2, debug_text(it.service_description));
+            debug("freeing %s: [%d,%d] %s", what, i, 3, debug_text(it.current_state));
+            debug("freeing %s: [%d,%d] %s", what, i, 5, debug_text(it.last_change));
+            debug("freeing %s: [%d,%d] %s", what, i, 6, debug_text(it.duration));
+            debug("freeing %s: [%d,%d] %s", what, i, 7, debug_text(it.plugin_output));
+        }
+        it.host_name = it.service_description = it.current_state = nullptr;
+        it.last_change = it.duration = it.plugin_output = nullptr;
+    }
+}
+
+// Newest first, equal ages in table order: the same order as inserting each
+// item in table order behind every node of equal or greater age.
+age_node *refresh_age_list(const item *list, const int *levels, int size, age_node *&nodes)
+{
+    if (size <= 0)
+        return nullptr;
+    struct refresh_key {
+        int age;
+        int idx;
+    };
+    std::vector<refresh_key> order(static_cast<size_t>(size));
+    for (int i = 0; i < size; i++)
+        order[static_cast<size_t>(i)] = {static_cast<int>(list[i].last_state_change), i};
+    std::stable_sort(order.begin(), order.end(),
+                     [](const refresh_key &a, const refresh_key &b) { return a.age > b.age; });
+    nodes = new age_node[static_cast<size_t>(size)];
+    for (int k = 0; k < size; k++) {
+        const refresh_key &o = order[static_cast<size_t>(k)];
+        nodes[k] = {o.idx, o.age, levels[o.idx], k + 1 < size ? &nodes[k + 1] : nullptr};
+    }
+    return nodes;
+}
+
+}  // namespace
+
+void status_refresh()
+{
+    status_debug = debugging == 1;
+    if (status_debug)
+        debug("read_status()...");
+    refresh_release_nodes();
+    refresh_release_items(host_list, host_list_size, "host");
+    refresh_release_items(service_list, service_list_size, "service");
+    status_texts_release();
+
+    read_v23_status();
+
+    hosts_by_age = refresh_age_list(host_list, host_idx_to_level, host_list_size,
+                                    refresh_host_nodes);
+    if (status_debug)
+        for (age_node *n = hosts_by_age; n; n = n->next)
+            debug("SERVICES BY AGE: idx=%d -> age=%d host=%s", n->idx, n->age,
+                  debug_text(host_list[n->idx].host_name));
+    services_by_age = refresh_age_list(service_list, service_idx_to_level, service_list_size,
+                                       refresh_service_nodes);
+    if (status_debug) {
+        for (age_node *n = services_by_age; n; n = n->next)
+            debug("SERVICES BY AGE: idx=%d -> age=%d host=%s svc=%s", n->idx, n->age,
+                  debug_text(service_list[n->idx].host_name),
+                  debug_text(service_list[n->idx].service_description));
+        debug("%d host objects, %d up, %d down", host_list_size, num_up, num_down);
+        debug("%d service objects, %d ok, %d warn, %d crit", service_list_size, num_okay,
+              num_warn, num_crit);
+        debug("done with read_status()");
+        debug("%s", "");
+    }
+}
+
+void read_status()
+{
+    status_refresh();
+    if (curses_active && stdscr) {
+        waddnstr(stdscr, "done", -1);
+        if (color != 0)
+            wattr_on(stdscr, COLOR_PAIR(4), nullptr);
+        wrefresh(stdscr);
+    }
+    usleep(150000);
+}

@@ -1,0 +1,45 @@
+// Pieces of the status snapshot shared by its own files (and its tests and
+// benchmark): the text arena, the completion steps and the refresh without
+// its screen work.
+#ifndef STATUS_STATUS_PRIVATE_H
+#define STATUS_STATUS_PRIVATE_H
+
+#include <cstddef>
+
+// The item texts of one snapshot live in one arena: a text is a bump
+// allocation, and releasing the snapshot frees the arena as a whole.
+char *status_text(size_t size);
+char *status_copy(const char *text, size_t len);
+void status_texts_release();
+
+// Whether the debug log is on for the read under way (checked once per read).
+extern bool status_debug;
+
+// Per-read set-up of the completion: the local-time cache.
+void complete_start();
+
+// The completion steps; value is the key's value as read (len bytes, not
+// terminated), valid until the reader reads its next line.
+void complete_host_name(int i, const char *value, size_t len);
+void complete_host_state(int i, const char *value, size_t len);
+void complete_host_output(int i, const char *value, size_t len);
+// unchecked: the stanza said has_been_checked=0.
+void complete_host_change(int i, const char *value, size_t len, bool unchecked);
+void complete_service_name(int i, const char *value, size_t len);
+void complete_service_description(int i, const char *value, size_t len);
+void complete_service_state(int i, const char *value, size_t len);
+void complete_service_change(int i, const char *value, size_t len);
+void complete_service_output(int i, const char *value, size_t len, bool unchecked);
+
+// A decimal number as "%d" reads it: leading white space, a sign, digits;
+// no digits give 0 and a number beyond 32 bits is held at the nearest end.
+int status_number(const char *text, size_t len);
+
+// The 16-character last-change text of t (ctime() in local time, cut after
+// the minutes), NUL-terminated.
+void status_change_text(int t, char out[17]);
+
+// A refresh without its screen work: release, read, age lists, debug lines.
+void status_refresh();
+
+#endif

@@ -1,0 +1,75 @@
+// In-process helpers of the status snapshot tests: a working directory with
+// a status file, the interpreter started once per process, and the
+// snapshot's texts gathered for comparison.
+#ifndef TESTS_STATUS_SUPPORT_H
+#define TESTS_STATUS_SUPPORT_H
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "harness.h"
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+#include "status/status.h"
+#include "status/status_private.h"
+
+// Makes a fresh test directory the working directory (the status file is
+// looked up relative to it) and starts the interpreter with the
+// pass-through hook on the first call of the process.
+inline std::string status_enter()
+{
+    static bool started = false;
+    const std::string dir = test_dir();
+    write_defaults(dir);
+    if (chdir(dir.c_str()) != 0)
+        ADD_FAILURE() << "chdir " << dir;
+    setenv("TZ", "UTC", 1);
+    tzset();
+    debugging = 0;
+    color = 0;
+    if (!started) {
+        perl_hook_init();
+        started = true;
+    }
+    // Whatever an earlier test of the process left is released first.
+    write_file(status_path(dir), "info {\n\tcreated=0\n");
+    status_refresh();
+    return dir;
+}
+
+// Writes the status file in the working directory.
+inline void status_write(const std::string &content) { write_file(status_path("."), content); }
+
+inline std::string status_str(const char *s) { return s ? s : "(null)"; }
+
+// The first 16 characters of ctime() of t.
+inline std::string status_ctime16(long t)
+{
+    time_t tt = t;
+    return std::string(ctime(&tt)).substr(0, 16);
+}
+
+// Runs statement with standard output going to dir/out.txt, and returns what
+// it wrote there after it ended the process with status 1.
+#define STATUS_EXPECT_FATAL(statement, out_text)                                           \
+    do {                                                                                   \
+        std::string status_out_ = std::filesystem::current_path().string() + "/out.txt"; \
+        unlink(status_out_.c_str());                                                       \
+        EXPECT_EXIT(                                                                       \
+            {                                                                              \
+                if (!freopen(status_out_.c_str(), "w", stdout))                            \
+                    _exit(99);                                                             \
+                statement;                                                                 \
+            },                                                                             \
+            testing::ExitedWithCode(1), "");                                              \
+        EXPECT_EQ(read_file(status_out_), out_text);                                       \
+    } while (0)
+
+#endif

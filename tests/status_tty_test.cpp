@@ -1,0 +1,116 @@
+// The status snapshot as the user meets it: the real binary in a terminal,
+// reading the daemon's file at start-up and on the timer, and ending with
+// the reader's messages.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fstream>
+#include <sys/stat.h>
+#include <thread>
+
+#include "harness.h"
+
+namespace {
+
+int count_of(const std::string &text, const std::string &what)
+{
+    int n = 0;
+    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
+        n++;
+    return n;
+}
+
+// Waits until standard error holds what at least times times.
+bool wait_stderr(const tty &t, const std::string &what, int times, int timeout_ms = 20000)
+{
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (count_of(tty_stderr(t), what) >= times)
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+TEST(StatusTty, RealFileAtStartUpAndOnEveryTick)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, read_file(fixture_path("nagios4-status.dat")));
+    tty t = tty_start(dir, {"-d", "-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(wait_stderr(t, "done with read_status()\r\n", 2)) << tty_stderr(t);
+    tty_type(t, "q");
+    ASSERT_NE(tty_wait_exit(t, 20000), -1);
+
+    const std::string log = tty_stderr(t);
+    const int reads = count_of(log, "read_status()...\r\n");
+    ASSERT_GE(reads, 2);
+    EXPECT_EQ(count_of(log, "40 host objects, 30 up, 5 down\r\n"), reads);
+    EXPECT_EQ(count_of(log, "320 service objects, 205 ok, 87 warn, 28 crit\r\n"), reads);
+    // Every read but the first releases six texts of each item.
+    EXPECT_EQ(count_of(log, "freeing host: ["), 6 * 40 * (reads - 1));
+    EXPECT_EQ(count_of(log, "freeing service: ["), 6 * 320 * (reads - 1));
+    EXPECT_EQ(count_of(log, "SERVICES BY AGE: idx="), (40 + 320) * reads);
+    EXPECT_EQ(count_of(log, "current_state is PENDING, inferred from has_been_checked=0\r\n"),
+              (3 + 36) * reads);
+    EXPECT_NE(log.find("last update is Wed Dec  9 21:30:32 (1796851832)\r\n"), std::string::npos);
+}
+
+// The messages come after the screen has been ended: curses writes to
+// standard output too, so the run without tmux shows the order.
+TEST(StatusTty, ReaderErrorsEndTheScreenThenExitOne)
+{
+    struct error_case {
+        const char *name;
+        std::string status;
+        std::string message;
+    };
+    const std::vector<error_case> cases = {
+        {"no info", "# nothing here\n", "fatal error: status.dat: could not find \"info\" stanza\n"},
+        {"no created", "info {\n\t}\n", "fatal error: status.dat: could not find \"created\" entry\n"},
+        {"broken stanza", "info {\n\tcreated=5\n\t}\nservicestatus {\n\thost_name=a\n\t}\n",
+         "fatal error: status.dat: could not find \"service_description\" for service stanza "
+         "preceeding line 7\n"},
+    };
+    const std::string leave_screen = "\x1b[?1049l";  // what endwin writes last on xterm
+    for (const error_case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string dir = test_dir();
+        write_defaults(dir, c.status);
+        run_result r = run_quelvan(dir, {}, {{"TERM", "xterm"}});
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "");
+        size_t at = r.out.find(leave_screen);
+        ASSERT_NE(at, std::string::npos) << r.out;
+        ASSERT_GE(r.out.size(), c.message.size());
+        EXPECT_EQ(r.out.substr(r.out.size() - c.message.size()), c.message);
+        EXPECT_EQ(r.out.find("fatal error"), r.out.size() - c.message.size());
+        EXPECT_LT(at, r.out.size() - c.message.size());
+    }
+
+    const std::string dir = test_dir();
+    write_defaults(dir);
+    run_result r = run_quelvan(dir, {}, {{"TERM", "xterm"}});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "fatal error: fopen status.dat failed: No such file or directory\n");
+    EXPECT_NE(r.out.find(leave_screen), std::string::npos);
+}
+
+// The progress text stands on the command row while the file is read: a
+// status file that is a pipe holds the reader there until it is written.
+TEST(StatusTty, ProgressTextOnTheCommandRow)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir);
+    ASSERT_EQ(mkfifo(status_path(dir).c_str(), 0600), 0);
+    tty t = tty_start(dir, {"-p", "2"}, 80, 24);
+    ASSERT_TRUE(tty_wait(t, "reading status.dat...", 20000)) << tty_screen(t);
+    EXPECT_EQ(tty_row(t, 24 - 2 - 1), "  reading status.dat...");
+    {
+        std::ofstream pipe(status_path(dir));
+        pipe << status_file(1700000000);
+    }
+    EXPECT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+}
+
+}  // namespace
