@@ -533,10 +533,10 @@ const live_item SERVICES[] = {
     {"db-01", "Backup", "UNKNOWN", "UNKNOWN no backup log", false},
     {"db-01", "Log", "OKAY", LONG_SHOWN, false},
     {"db-01", "MySQL", "CRITICAL", "CRITICAL   connection   refused", false},
-    {"db-01", "Passive", "OKAY", "", false},
+    {"db-01", "Passive", "PENDING", "", true},
     {"web-01", "Disk", "WARNING", "DISK WARNING /var at 85 pct", false},
     {"web-01", "HTTP", "OKAY", "HTTP OK size=512 bytes", false},
-    {"web-01", "Spool", "OKAY", "", false},
+    {"web-01", "Spool", "PENDING", "", true},
     {"web-01", "TLS", "OKAY", "gültig, läuft 30 Tage", false},
 };
 
@@ -604,7 +604,7 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
     };
     const view views[] = {
         {"", "8 Service Objects", false, 0},
-        {"w", "3 Alerts", false, 1},
+        {"w", "5 Alerts", false, 1},
         {"c", "1 Alert", false, 2},
         {"u", "5 Host Objects", true, 0},
         {"d", "1 Down Host", true, 2},
