@@ -93,6 +93,9 @@ void text_copy(char *dst, const char *src);
 [[noreturn]] void fatal_fopen(const char *path);
 // Standard output after curses has been ended (status file and tables).
 [[noreturn]] void fatal_screen(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Standard output after curses has been ended (the hook script's errors);
+// the message carries its own "\r\n".
+[[noreturn]] void fatal_perl(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // curses is running (between initscr and the final endwin).
 extern bool curses_active;

@@ -3,6 +3,8 @@
 #include "status_support.h"
 
 #include <cstring>
+#include <random>
+#include <sys/wait.h>
 
 namespace {
 
@@ -276,6 +278,53 @@ TEST(StatusReader, CapacityHoldsExactlyMaxItemsOfEachKind)
     status_write(HEAD + services + "servicestatus {\n");
     STATUS_EXPECT_FATAL(read_v23_status(),
                         "fatal error: too many services!\nincrease MAX_ITEMS in quelvan\n");
+}
+
+}  // namespace
+
+namespace {
+
+// Whatever a file holds, the reader either reads it or ends with one of its
+// messages and status 1: never a crash.
+TEST(StatusReader, MangledFilesEndInAReadOrAMessage)
+{
+    status_enter();
+    const std::string base =
+        status_file(1000, host_stanza("a", 0, "ok", 5) + host_stanza("b", 1, std::string(1500, 'b'), 0) +
+                          service_stanza("a", "s", 2, "x = y", 9) +
+                                      service_stanza("b", "t", 3, std::string(2500, 't'), 0));
+    std::mt19937 gen(5);
+    const char noise[] = {'\0', '\n', ' ', '=', '\t', '{', '}', 'h', 's', '0', '\xff', '\xc3'};
+    for (int k = 0; k < 300; k++) {
+        std::string s = base;
+        int edits = 1 + static_cast<int>(gen() % 6);
+        for (int e = 0; e < edits && !s.empty(); e++) {
+            size_t at = gen() % s.size();
+            switch (gen() % 4) {
+            case 0: s.erase(at, gen() % 40); break;
+            case 1: s.insert(at, 1 + gen() % 8, noise[gen() % sizeof noise]); break;
+            case 2: s.resize(at); break;
+            default: s.insert(at, s.substr(gen() % s.size(), gen() % 200)); break;
+            }
+        }
+        status_write(s);
+        fflush(nullptr);
+        pid_t pid = fork();
+        if (pid == 0) {
+            if (!freopen("out.txt", "w", stdout))
+                _exit(99);
+            read_v23_status();
+            _exit(0);
+        }
+        int st = 0;
+        waitpid(pid, &st, 0);
+        ASSERT_TRUE(WIFEXITED(st)) << "signal " << WTERMSIG(st) << " on edit " << k;
+        const std::string out = read_file("out.txt");
+        if (WEXITSTATUS(st) == 1)
+            EXPECT_EQ(out.rfind("fatal error: ", 0), 0u) << out;
+        else
+            EXPECT_EQ(WEXITSTATUS(st), 0) << out;
+    }
 }
 
 }  // namespace

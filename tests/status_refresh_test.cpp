@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <curses.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <random>
 
 namespace {
@@ -254,6 +255,21 @@ TEST(StatusRefresh, DebugLogOfTwoReads)
     debugging = 0;
 }
 
+TEST(StatusRefresh, DebugLogWithoutHostsHasNoHostAgeLines)
+{
+    status_enter();
+    status_write(status_file(1000, service_stanza("a", "s", 0, "ok", 10)));
+    debugging = 1;
+    std::string log = capture_stderr([] { read_status(); });
+    debugging = 0;
+    EXPECT_NE(log.find("done with read_v23_status()\r\n"
+                       "SERVICES BY AGE: idx=0 -> age=10 host=a svc=a s\r\n"
+                       "0 host objects, 0 up, 0 down\r\n"
+                       "1 service objects, 1 ok, 0 warn, 0 crit\r\n"),
+              std::string::npos)
+        << log;
+}
+
 TEST(StatusRefresh, DebugLogOfNeverCheckedObjects)
 {
     status_enter();
@@ -314,6 +330,40 @@ TEST(StatusRefresh, CommandRowReadsReadingThenDone)
     fclose(in);
     pad = 1;
     color = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// Bytes the heap has handed out, mapped blocks included.
+size_t heap_in_use()
+{
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+// Repeated refreshes hold the same heap: every text, node and buffer of a
+// refresh is released or reused by the next one, and the hooks keep nothing.
+TEST(StatusRefresh, RepeatedRefreshesDoNotGrowTheHeap)
+{
+    status_enter();
+    std::string stanzas;
+    for (int i = 0; i < 20000; i++)
+        stanzas += host_stanza("host-" + std::to_string(i), i % 2, "output " + std::to_string(i),
+                               CREATED - i) +
+                   service_stanza("host-" + std::to_string(i), "svc", i % 4,
+                                  std::string(static_cast<size_t>(i % 300), 'o'), CREATED - 7 * i);
+    status_write(status_file(CREATED, stanzas));
+    status_refresh();
+    status_refresh();
+    const size_t settled = heap_in_use();
+    for (int k = 0; k < 4; k++)
+        status_refresh();
+    const size_t after = heap_in_use();
+    EXPECT_LE(after, settled + 64 * 1024) << settled << " -> " << after;
+    EXPECT_EQ(host_list_size, 20000);
+    EXPECT_EQ(service_list_size, 20000);
 }
 
 }  // namespace

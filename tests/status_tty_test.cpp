@@ -96,6 +96,64 @@ TEST(StatusTty, ReaderErrorsEndTheScreenThenExitOne)
     EXPECT_NE(r.out.find(leave_screen), std::string::npos);
 }
 
+// Whether the console runs the site's hook script: one whose main program
+// ends with a status above 0 then stops it at start-up.
+bool hooks_live()
+{
+    const std::string dir = test_dir() + "/probe";
+    write_defaults(dir, status_file(1700000000), "exit 3;\n");
+    // Without a known terminal the console ends at once if nothing stops it
+    // before the screen.
+    run_result r = run_quelvan(dir, {}, {{"TERM", "no-such-terminal"}});
+    return r.out.find("perl compile of") != std::string::npos;
+}
+
+// The text hooks rewrite texts in place and never make them longer; a host
+// whose hook empties its output, with no time, is PENDING, and its fixed
+// output goes through the hook too.
+TEST(StatusTty, HooksRewriteTextsInPlace)
+{
+    if (!hooks_live())
+        GTEST_SKIP() << "the console does not run the hook script yet";
+    const std::string dir = test_dir();
+    const std::string hook = R"PERL(
+sub host_plugin_hook { my $t = shift; return $t =~ /^empty me/ ? "" : uc $t; }
+sub service_plugin_hook { return "X" . $_[0]; }
+sub regex_hook { return 0; }
+1;
+)PERL";
+    write_defaults(dir,
+                   status_file(1700000000, host_stanza("h0", 0, "empty me", 0) +
+                                               host_stanza("h1", 0, "fine", 0) +
+                                               service_stanza("db1", "web", 0, "fine", 5) +
+                                               service_stanza("db1", "new", 0,
+                                                              "(Service assumed to be ok)", 0)),
+                   hook);
+    tty t = tty_start(dir, {"-d", "-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(wait_stderr(t, "done with read_status()\r\n", 2)) << tty_stderr(t);
+    tty_type(t, "q");
+    tty_wait_exit(t, 20000);
+    const std::string log = tty_stderr(t);
+    for (const char *expected : {
+             "  raw plugin_output is \"empty me\"\r\n"
+             "  munged plugin_output is \"\"\r\n"
+             "  current_state is PENDING, inferred from empty plugin output on Jan 1 1970\r\n",
+             "freeing host: [0,3] PENDING\r\n",
+             "freeing host: [0,7] (HOST ASSUMED TO BE UP)\r\n",
+             "freeing host: [1,3] UP\r\n",
+             "freeing host: [1,7] FINE\r\n",
+             "  raw service_description is \"web\"\r\n"
+             "  munged service_description is \"Xdb1 we\"\r\n",
+             "freeing service: [0,7] Xfin\r\n",
+             "freeing service: [1,3] PENDING\r\n",
+             "freeing service: [1,7] X(Service assumed to be ok\r\n",
+         })
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n" << log;
+    EXPECT_NE(log.find("2 host objects, 1 up, 0 down\r\n"), std::string::npos);
+    EXPECT_NE(log.find("2 service objects, 1 ok, 1 warn, 0 crit\r\n"), std::string::npos);
+}
+
 // The progress text stands on the command row while the file is read: a
 // status file that is a pipe holds the reader there until it is written.
 TEST(StatusTty, ProgressTextOnTheCommandRow)

@@ -68,3 +68,15 @@ void fatal_screen(const char *format, ...)
     fflush(stdout);
     exit(1);
 }
+
+void fatal_perl(const char *format, ...)
+{
+    // Ending curses first gives the user a working terminal to read it in.
+    log_end_curses();
+    va_list ap;
+    va_start(ap, format);
+    vprintf(format, ap);
+    va_end(ap);
+    fflush(stdout);
+    exit(1);
+}

@@ -1,7 +1,345 @@
-// Placeholder interpreter: texts pass through, every regex filter shows all.
-#include "perl/perl_hook.h"
+// The embedded Perl interpreter and the calls into the site's hook script.
+//
+// One interpreter runs the script for the whole run. Every call into it goes
+// through hook_call, so nothing else enters the interpreter; the refresh timer
+// cannot cut into a call because SIGALRM is blocked everywhere but in the key
+// loop's wait (frame/timer.cpp), and hook_call asserts that calls never nest.
+//
+// A call runs inside an eval: an exception from the script (a die, a sub the
+// script does not define, a result whose stringification dies) ends the
+// program with the eval-error message like a true $@ does, instead of leaving
+// Perl to end the process with the terminal still in curses mode. The eval
+// must not change what the script sees of $@, so hook_call gives $@ back its
+// value around the eval's own clearing of it.
+#include <cassert>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
 
-void perl_hook_init() {}
-void perl_hook(int, char *) {}
-int perl_regex_hook(const char *, const char *, int) { return 0; }
-void perl_hook_free() {}
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+
+#include <EXTERN.h>
+#include <perl.h>
+#include <XSUB.h>
+
+extern "C" void boot_DynaLoader(pTHX_ CV *cv);
+
+namespace {
+
+PerlInterpreter *my_perl = nullptr;  // the name Perl's macros expect
+
+// The subs of the script, in the order of the hook kinds.
+constexpr int HOOK_REGEX = 2;
+constexpr int HOOK_ERROR_TEXT = 3;  // not a sub: turns a caught exception into text
+const char *const hook_names[] = {"host_plugin_hook", "service_plugin_hook", "regex_hook"};
+constexpr int NUM_HOOKS = 3;
+
+// Each sub's glob, fetched at its first call and held from then on. Calling
+// through the glob finds a redefined sub, and a missing one dies as a call by
+// name does; a glob that the script deleted from its package (and keeps no
+// reference to) is fetched anew.
+GV *hook_globs[NUM_HOOKS];
+
+// The argument scalars, reused from call to call while the script keeps none.
+constexpr int MAX_ARGS = 4;
+SV *call_args[MAX_ARGS];
+
+CV *hook_runner;  // anonymous XSUB: the body of one call, run inside the eval
+
+// The call under way, shared by hook_call and the runner.
+struct hook_request {
+    int hook;
+    int nargs;
+    SV *args[MAX_ARGS];
+    char *text;                // text hooks: the caller's buffer
+    size_t text_len;           // its length before the call
+    int answer;                // regex hook: the low 32 bits of the result
+    SV *errsv_before;          // $@ before the call, when not plain empty
+    SV *errsv_after;           // $@ after the call, when false but not plain empty
+    bool finished;             // the runner got to its end
+    bool errsv_true;           // the script left $@ true ...
+    std::string error;         // ... with this text (or the exception's text)
+};
+hook_request request;
+
+bool in_call = false;
+
+// What the eval leaves in $@ when nothing went wrong.
+bool hook_errsv_clear(SV *e)
+{
+    return SvPOK(e) && SvCUR(e) == 0 && !SvMAGICAL(e) &&
+           !(SvFLAGS(e) & (SVf_IOK | SVp_IOK | SVf_NOK | SVp_NOK | SVf_UTF8));
+}
+
+// An argument scalar to fill for the next call. One that the script kept (a
+// reference or an alias stored away), marked read-only, blessed or gave
+// magic to stays the script's, and the call gets a new one instead.
+SV *hook_arg(int i)
+{
+    SV *&sv = call_args[i];
+    if (sv && (SvREFCNT(sv) != 1 || SvMAGICAL(sv) || SvREADONLY(sv) || SvOBJECT(sv) ||
+               SvTYPE(sv) > SVt_PVMG)) {
+        SvREFCNT_dec(sv);
+        sv = nullptr;
+    }
+    if (!sv)
+        sv = newSV(0);
+    return sv;
+}
+
+SV *hook_string_arg(int i, const char *s)
+{
+    SV *sv = hook_arg(i);
+    sv_setpvn(sv, s, strlen(s));
+    SvUTF8_off(sv);  // the bytes as read, like a new string scalar
+    return sv;
+}
+
+SV *hook_int_arg(int i, IV value)
+{
+    SV *sv = hook_arg(i);
+    sv_setiv(sv, value);
+    return sv;
+}
+
+GV *hook_glob(int hook)
+{
+    GV *&gv = hook_globs[hook];
+    if (gv && SvREFCNT(gv) == 1) {  // only we still hold it: gone from the package
+        SvREFCNT_dec(gv);
+        gv = nullptr;
+    }
+    if (!gv)
+        gv = reinterpret_cast<GV *>(
+            SvREFCNT_inc_simple_NN(gv_fetchpv(hook_names[hook], GV_ADD, SVt_PVCV)));
+    return gv;
+}
+
+// The text becomes the result, cut to the length the text had: a shorter
+// result is followed by zero bytes up to that length.
+void hook_take_text(SV *result)
+{
+    STRLEN len = 0;
+    const char *s = "";
+    SvGETMAGIC(result);
+    if (SvOK(result))
+        s = SvPV_nomg(result, len);
+    size_t n = request.text_len;
+    size_t m = len < n ? len : n;
+    if (const void *nul = memchr(s, '\0', m))
+        m = static_cast<size_t>(static_cast<const char *>(nul) - s);
+    memcpy(request.text, s, m);
+    memset(request.text + m, 0, n - m);
+}
+
+// One call of a sub in scalar context, its result taken, its temporaries
+// freed, then $@ examined as the script left it. Runs inside hook_call's eval.
+void hook_runner_body(pTHX_ CV *cv)
+{
+    PERL_UNUSED_ARG(cv);
+    dXSARGS;
+    PERL_UNUSED_VAR(items);
+
+    if (request.hook == HOOK_ERROR_TEXT) {
+        STRLEN len;
+        const char *s = SvPV(request.args[0], len);
+        request.error.assign(s, len);
+        request.finished = true;
+        XSRETURN_EMPTY;
+    }
+
+    if (request.errsv_before)
+        sv_setsv(ERRSV, request.errsv_before);
+
+    ENTER;
+    SAVETMPS;
+    PUSHMARK(SP);
+    EXTEND(SP, request.nargs);
+    for (int i = 0; i < request.nargs; i++)
+        PUSHs(request.args[i]);
+    PUTBACK;
+    int count = call_sv(reinterpret_cast<SV *>(hook_glob(request.hook)), G_SCALAR);
+    SPAGAIN;
+    SV *result = count > 0 ? POPs : &PL_sv_undef;
+    if (request.hook == HOOK_REGEX)
+        request.answer = static_cast<int>(static_cast<uint32_t>(SvIV(result)));
+    else
+        hook_take_text(result);
+    PUTBACK;
+    FREETMPS;
+    LEAVE;
+
+    SV *err = ERRSV;
+    if (SvTRUE(err)) {
+        STRLEN len;
+        const char *s = SvPV(err, len);
+        request.error.assign(s, len);
+        request.errsv_true = true;
+    } else if (!hook_errsv_clear(err)) {
+        request.errsv_after = newSVsv(err);
+    }
+    request.finished = true;
+    XSRETURN_EMPTY;
+}
+
+// Runs the runner in an eval; true when it got to its end.
+bool hook_run_protected()
+{
+    request.finished = false;
+    dSP;
+    // call_sv leaves its own saves to the caller's scope.
+    ENTER;
+    SAVETMPS;
+    PUSHMARK(SP);
+    PUTBACK;
+    int count = call_sv(reinterpret_cast<SV *>(hook_runner), G_VOID | G_EVAL);
+    SPAGAIN;
+    SP -= count;
+    PUTBACK;
+    FREETMPS;
+    LEAVE;
+    return request.finished;
+}
+
+// The call described by request.hook and request.args.
+void hook_call()
+{
+    // Calls never nest: a hook cannot call back into the program, and the
+    // refresh timer only runs in the key loop's wait.
+    assert(!in_call);
+    in_call = true;
+
+    SV *err = ERRSV;
+    request.errsv_before = hook_errsv_clear(err) ? nullptr : newSVsv(err);
+    request.errsv_after = nullptr;
+    request.errsv_true = false;
+    bool finished = hook_run_protected();
+    if (request.errsv_before) {
+        SvREFCNT_dec(request.errsv_before);
+        request.errsv_before = nullptr;
+    }
+
+    if (!finished) {
+        // The exception is in $@. Its text may need the script's own code
+        // (an object with overloading), so that runs protected too; when
+        // that dies, the new exception is shown instead.
+        request.hook = HOOK_ERROR_TEXT;
+        request.error = "an exception that cannot be shown as text";
+        for (int tries = 0; tries < 3; tries++) {
+            request.args[0] = sv_2mortal(newSVsv(ERRSV));
+            if (hook_run_protected())
+                break;
+        }
+        in_call = false;
+        fatal_perl("fatal error: perl eval error: %s\r\n", request.error.c_str());
+    }
+    if (request.errsv_true) {
+        in_call = false;
+        fatal_perl("fatal error: perl eval error: %s\r\n", request.error.c_str());
+    }
+    if (request.errsv_after) {
+        sv_setsv(ERRSV, request.errsv_after);
+        SvREFCNT_dec(request.errsv_after);
+        request.errsv_after = nullptr;
+    }
+    in_call = false;
+}
+
+// Lets the script load modules with a compiled part (POSIX, Socket, ...).
+void xs_init(pTHX)
+{
+    newXS("DynaLoader::boot_DynaLoader", boot_DynaLoader, __FILE__);
+}
+
+// perl_parse keeps the argument vector (assigning $0 writes into it), so it
+// lives as long as the process.
+char perl_arg0[] = "";
+std::string perl_script;
+char *perl_argv[3];
+
+}  // namespace
+
+void perl_hook_init()
+{
+    FILE *f = fopen(hook_script_path, "r");
+    if (!f)
+        fatal_fopen(hook_script_path);
+    fclose(f);
+
+    static bool perl_sys_ready = false;
+    if (!perl_sys_ready) {
+        int argc = 1;
+        char *args[] = {perl_arg0, nullptr};
+        char **argv = args;
+        char *no_env[] = {nullptr};
+        char **env = no_env;
+        PERL_SYS_INIT3(&argc, &argv, &env);
+        perl_sys_ready = true;
+    }
+
+    my_perl = perl_alloc();
+    perl_construct(my_perl);
+    perl_script = hook_script_path;
+    perl_argv[0] = perl_arg0;
+    perl_argv[1] = perl_script.data();
+    perl_argv[2] = nullptr;
+    if (perl_parse(my_perl, xs_init, 2, perl_argv, nullptr) != 0)
+        fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
+    if (perl_run(my_perl) > 0)
+        fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
+
+    hook_runner = newXS(nullptr, hook_runner_body, __FILE__);
+
+    char text[TEXT_SIZE];
+    text_copy(text, "testing perl hook eval");
+    perl_hook(HOOK_HOST, text);
+}
+
+void perl_hook(int kind, char *text)
+{
+    if (!my_perl || !text)
+        return;  // no interpreter: texts stay as read
+    request.hook = kind == HOOK_SERVICE ? HOOK_SERVICE : HOOK_HOST;
+    request.nargs = 1;
+    request.args[0] = hook_string_arg(0, text);
+    request.text = text;
+    request.text_len = strlen(text);
+    hook_call();
+}
+
+int perl_regex_hook(const char *text, const char *pattern, int mode)
+{
+    if (!my_perl)
+        return 0;  // no interpreter: the filter shows everything
+    request.hook = HOOK_REGEX;
+    request.nargs = 4;
+    request.args[0] = hook_string_arg(0, text ? text : "");
+    request.args[1] = hook_string_arg(1, pattern ? pattern : "");
+    request.args[2] = hook_int_arg(2, mode);
+    request.args[3] = hook_int_arg(3, 0);
+    request.text = nullptr;
+    hook_call();
+    return request.answer;
+}
+
+void perl_hook_free()
+{
+    if (!my_perl)
+        return;
+    for (SV *&sv : call_args) {
+        SvREFCNT_dec(sv);
+        sv = nullptr;
+    }
+    for (GV *&gv : hook_globs) {
+        SvREFCNT_dec(gv);
+        gv = nullptr;
+    }
+    SvREFCNT_dec(hook_runner);
+    hook_runner = nullptr;
+    PL_perl_destruct_level = 0;
+    perl_destruct(my_perl);
+    perl_free(my_perl);
+    my_perl = nullptr;
+}

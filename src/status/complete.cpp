@@ -29,7 +29,7 @@ int complete_since = 0;
 // an hour whose two ends agree with plain offset arithmetic is then formatted
 // here, any other hour through localtime_r item by item.
 
-constexpr int COMPLETE_HOURS = 4096;  // direct-mapped cache of hours
+constexpr int COMPLETE_HOURS = 16384; // direct-mapped cache of hours
 
 struct complete_hour {
     int64_t hour;   // seconds / 3600 (floor); INT64_MIN when empty

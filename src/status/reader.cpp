@@ -1,6 +1,8 @@
 // The status file reader: finds the file's creation time in the info stanza,
 // then reads each host and service stanza into the next item of its table,
 // searching the stanza for its keys in a fixed order.
+#include <bit>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -113,6 +115,27 @@ bool reader_next(reader_file &r, reader_line &l)
     }
 }
 
+// The first blank or '=' in [p, e), or e. Eight bytes at a time: most
+// lines of the file are passed over, and each of them is split.
+const char *reader_separator(const char *p, const char *e)
+{
+    constexpr uint64_t ones = 0x0101010101010101ull;
+    constexpr uint64_t highs = 0x8080808080808080ull;
+    while (std::endian::native == std::endian::little && e - p >= 8) {
+        uint64_t v;
+        memcpy(&v, p, 8);
+        uint64_t blank = v ^ (ones * ' ');
+        uint64_t equals = v ^ (ones * '=');
+        uint64_t found = ((blank - ones) & ~blank & highs) | ((equals - ones) & ~equals & highs);
+        if (found)
+            return p + std::countr_zero(found) / 8;  // the lowest flag is exact
+        p += 8;
+    }
+    while (p < e && *p != ' ' && *p != '=')
+        p++;
+    return p;
+}
+
 // Splits at the first blank or '=' after the leading blanks and tabs.
 void reader_split(reader_line &l)
 {
@@ -121,8 +144,7 @@ void reader_split(reader_line &l)
     while (p < e && (*p == ' ' || *p == '\t'))
         p++;
     const char *k = p;
-    while (p < e && *p != ' ' && *p != '=')
-        p++;
+    p = reader_separator(p, e);
     if (p == e || (p - k == 4 && memcmp(k, "fail", 4) == 0)) {
         l.marker = true;
         l.key = l.value = "fail";

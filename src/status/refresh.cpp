@@ -12,15 +12,21 @@
 
 namespace {
 
-// The nodes of each age list, one block per list.
-age_node *refresh_host_nodes = nullptr;
-age_node *refresh_service_nodes = nullptr;
+// The nodes of each age list, one block per list, kept from one refresh
+// to the next.
+std::vector<age_node> refresh_host_nodes;
+std::vector<age_node> refresh_service_nodes;
+
+struct refresh_key {
+    int age;
+    int idx;
+};
+std::vector<refresh_key> refresh_order;
 
 void refresh_release_nodes()
 {
-    delete[] refresh_host_nodes;
-    delete[] refresh_service_nodes;
-    refresh_host_nodes = refresh_service_nodes = nullptr;
+    refresh_host_nodes.clear();
+    refresh_service_nodes.clear();
     hosts_by_age = services_by_age = nullptr;
 }
 
@@ -43,25 +49,24 @@ void refresh_release_items(item *list, int size, const char *what)
 
 // Newest first, equal ages in table order: the same order as inserting each
 // item in table order behind every node of equal or greater age.
-age_node *refresh_age_list(const item *list, const int *levels, int size, age_node *&nodes)
+age_node *refresh_age_list(const item *list, const int *levels, int size,
+                           std::vector<age_node> &nodes)
 {
     if (size <= 0)
         return nullptr;
-    struct refresh_key {
-        int age;
-        int idx;
-    };
-    std::vector<refresh_key> order(static_cast<size_t>(size));
+    std::vector<refresh_key> &order = refresh_order;
+    order.resize(static_cast<size_t>(size));
     for (int i = 0; i < size; i++)
         order[static_cast<size_t>(i)] = {static_cast<int>(list[i].last_state_change), i};
     std::stable_sort(order.begin(), order.end(),
                      [](const refresh_key &a, const refresh_key &b) { return a.age > b.age; });
-    nodes = new age_node[static_cast<size_t>(size)];
+    nodes.resize(static_cast<size_t>(size));
+    age_node *n = nodes.data();
     for (int k = 0; k < size; k++) {
         const refresh_key &o = order[static_cast<size_t>(k)];
-        nodes[k] = {o.idx, o.age, levels[o.idx], k + 1 < size ? &nodes[k + 1] : nullptr};
+        n[k] = {o.idx, o.age, levels[o.idx], k + 1 < size ? &n[k + 1] : nullptr};
     }
-    return nodes;
+    return n;
 }
 
 }  // namespace

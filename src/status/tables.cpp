@@ -31,9 +31,13 @@ int convert_level(const char *text)
 }
 
 // --- the arena of item texts ---
+// Chunks of a released snapshot are kept for the next read, so that a
+// refresh does not hand its memory back and fault it in again; chunks that
+// a read did not need are freed at the next release.
 namespace {
 
 constexpr size_t TABLES_CHUNK = 1 << 20;
+constexpr size_t TABLES_BIG = TABLES_CHUNK / 4;  // a text this long gets its own chunk
 
 struct tables_chunk {
     tables_chunk *next;
@@ -42,7 +46,33 @@ struct tables_chunk {
     char data[];
 };
 
-tables_chunk *tables_chunks = nullptr;  // newest first
+tables_chunk *tables_chunks = nullptr;  // in use, newest first
+tables_chunk *tables_spare = nullptr;   // free for the read under way
+
+tables_chunk *tables_new_chunk(size_t size)
+{
+    tables_chunk *c;
+    if (size == TABLES_CHUNK && tables_spare) {
+        c = tables_spare;
+        tables_spare = c->next;
+    } else {
+        c = static_cast<tables_chunk *>(malloc(sizeof(tables_chunk) + size));
+        if (!c)
+            fatal_screen("fatal error: out of memory\n");
+        c->size = size;
+    }
+    c->used = 0;
+    return c;
+}
+
+void tables_free_list(tables_chunk *c)
+{
+    while (c) {
+        tables_chunk *next = c->next;
+        free(c);
+        c = next;
+    }
+}
 
 }  // namespace
 
@@ -50,18 +80,18 @@ char *status_text(size_t size)
 {
     tables_chunk *c = tables_chunks;
     if (!c || c->size - c->used < size) {
-        size_t want = size > TABLES_CHUNK / 4 ? size : TABLES_CHUNK;
-        c = static_cast<tables_chunk *>(malloc(sizeof(tables_chunk) + want));
-        if (!c)
-            fatal_screen("fatal error: out of memory\n");
-        c->used = 0;
-        c->size = want;
-        if (size > TABLES_CHUNK / 4 && tables_chunks) {
-            // A big text gets a chunk of its own behind the current one,
-            // so the space left in the current one is not wasted.
-            c->next = tables_chunks->next;
-            tables_chunks->next = c;
+        if (size > TABLES_BIG) {
+            // Behind the current chunk, so the room left in it is not lost.
+            c = tables_new_chunk(size);
+            if (tables_chunks) {
+                c->next = tables_chunks->next;
+                tables_chunks->next = c;
+            } else {
+                c->next = nullptr;
+                tables_chunks = c;
+            }
         } else {
+            c = tables_new_chunk(TABLES_CHUNK);
             c->next = tables_chunks;
             tables_chunks = c;
         }
@@ -81,9 +111,16 @@ char *status_copy(const char *text, size_t len)
 
 void status_texts_release()
 {
+    tables_free_list(tables_spare);
+    tables_spare = nullptr;
     while (tables_chunks) {
-        tables_chunk *next = tables_chunks->next;
-        free(tables_chunks);
-        tables_chunks = next;
+        tables_chunk *c = tables_chunks;
+        tables_chunks = c->next;
+        if (c->size == TABLES_CHUNK) {
+            c->next = tables_spare;
+            tables_spare = c;
+        } else {
+            free(c);
+        }
     }
 }

@@ -1,0 +1,124 @@
+// Cost of the calls into the hook script: the text hooks as one status read
+// makes them (a display name and an output per service, an output per host)
+// and the regex hook as one filtered draw makes it, with the sample script and
+// the texts of the real Nagios 4 status file.
+#include <benchmark/benchmark.h>
+
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+
+namespace {
+
+constexpr int TEXT_CALLS = 750000;
+constexpr int REGEX_CALLS = 250000;
+
+struct fixture_texts {
+    std::vector<std::string> outputs;  // plugin outputs
+    std::vector<std::string> names;    // "host description" and host names
+};
+
+fixture_texts read_fixture()
+{
+    std::ifstream f(std::string(QUELVAN_SOURCE_DIR) + "/tests/fixtures/nagios4-status.dat");
+    fixture_texts t;
+    std::string line, host;
+    while (std::getline(f, line)) {
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos)
+            continue;
+        std::string kv = line.substr(start);
+        if (kv.rfind("plugin_output=", 0) == 0)
+            t.outputs.push_back(kv.substr(14));
+        else if (kv.rfind("host_name=", 0) == 0)
+            host = kv.substr(10);
+        else if (kv.rfind("service_description=", 0) == 0)
+            t.names.push_back(host + " " + kv.substr(20));
+    }
+    return t;
+}
+
+// Starts the interpreter once, with the sample script, in a scratch directory
+// laid out as the build expects its files.
+void bench_start()
+{
+    static bool started = false;
+    if (started)
+        return;
+    char tmpl[] = "/tmp/quelvan-bench-XXXXXX";
+    if (!mkdtemp(tmpl) || chdir(tmpl) != 0)
+        abort();
+    std::ifstream sample(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.pl");
+    std::stringstream script;
+    script << sample.rdbuf();
+    std::string dir = std::string(tmpl) + "/" + hook_script_path;
+    dir.erase(dir.rfind('/'));
+    if (system(("mkdir -p '" + dir + "'").c_str()) != 0)
+        abort();
+    std::ofstream(hook_script_path) << script.str();
+    perl_hook_init();
+    started = true;
+}
+
+void BM_text_hooks(benchmark::State &state)
+{
+    bench_start();
+    fixture_texts t = read_fixture();
+    // Buffers as the reader hands them over; the sample hooks leave them as they are.
+    std::vector<std::array<char, TEXT_SIZE>> outputs(t.outputs.size()), names(t.names.size());
+    for (size_t i = 0; i < t.outputs.size(); i++)
+        text_copy(outputs[i].data(), t.outputs[i].c_str());
+    for (size_t i = 0; i < t.names.size(); i++)
+        text_copy(names[i].data(), t.names[i].c_str());
+    for (auto _ : state) {
+        size_t o = 0, n = 0;
+        for (int call = 0; call < TEXT_CALLS; call += 3) {
+            perl_hook(HOOK_SERVICE, names[n].data());
+            perl_hook(HOOK_SERVICE, outputs[o].data());
+            perl_hook(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
+            n = (n + 1) % names.size();
+            o = (o + 2) % outputs.size();
+        }
+        benchmark::DoNotOptimize(outputs.data());
+    }
+    state.counters["us_per_call"] = benchmark::Counter(
+        TEXT_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_text_hooks)->Unit(benchmark::kMillisecond);
+
+// The texts the selection builds: "host output" and "host host description output".
+void BM_regex_hook(benchmark::State &state)
+{
+    bench_start();
+    fixture_texts t = read_fixture();
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < t.names.size(); i++) {
+        std::string host = t.names[i].substr(0, t.names[i].find(' '));
+        texts.push_back(host + " " + t.names[i] + " " + t.outputs[i % t.outputs.size()]);
+    }
+    const char *pattern = state.range(0) == 0 ? "web" : "^(app|db)-0[1-3] .*(CRITICAL|WARNING)";
+    int shown = 0;
+    for (auto _ : state) {
+        size_t i = 0;
+        for (int call = 0; call < REGEX_CALLS; call++) {
+            shown += perl_regex_hook(texts[i].c_str(), pattern, call & 1) == 0;
+            i = (i + 1) % texts.size();
+        }
+    }
+    benchmark::DoNotOptimize(shown);
+    state.counters["us_per_call"] = benchmark::Counter(
+        REGEX_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_regex_hook)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
