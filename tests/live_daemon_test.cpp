@@ -2,6 +2,7 @@
 // configuration (tests/live/objects.cfg.in), whose checks are a script that
 // prints a given text and ends with a given status, and the console reads
 // the status file that the daemon writes.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -549,8 +550,11 @@ int live_level(const std::string &state)
     return 1;
 }
 
-// Checks the item rows of the screen against the items at or above level.
-void live_expect_rows(const tty &t, const live_status &st, long created, bool hosts, int level)
+// Checks the item rows of the screen against the items at or above level,
+// in the daemon's order or by age (newest state change first; a pending
+// item's change is the status file's time).
+void live_expect_rows(const tty &t, const live_status &st, long created, bool hosts, int level,
+                      bool by_age = false)
 {
     std::vector<const live_item *> items;
     const live_item *begin = hosts ? std::begin(HOSTS) : std::begin(SERVICES);
@@ -558,6 +562,14 @@ void live_expect_rows(const tty &t, const live_status &st, long created, bool ho
     for (const live_item *it = begin; it != end; ++it)
         if (live_level(it->state) >= level)
             items.push_back(it);
+    if (by_age) {
+        auto age = [&](const live_item *it) {
+            const live_stanza *s = st.find(it->host, it->service);
+            return it->pending || !s ? created : atol(s->keys.at("last_state_change").c_str());
+        };
+        std::stable_sort(items.begin(), items.end(),
+                         [&](const live_item *a, const live_item *b) { return age(a) > age(b); });
+    }
     std::vector<std::string> rows = live_item_rows(t);
     ASSERT_EQ(rows.size(), items.size()) << tty_screen(t);
     for (size_t i = 0; i < items.size(); i++) {
@@ -566,7 +578,8 @@ void live_expect_rows(const tty &t, const live_status &st, long created, bool ho
         if (it.output.find("ü") != std::string::npos) {
             // Multi-byte text: its place in the field depends on its width.
             EXPECT_EQ(rows[i].rfind(" OKAY      web-01 TLS  ", 0), 0u) << rows[i];
-            EXPECT_NE(rows[i].find(it.output), std::string::npos) << rows[i];
+            // Right-aligned by its width: it ends where the field ends.
+            EXPECT_NE(rows[i].find(it.output + "  Thu Jan  1 00:00"), std::string::npos) << rows[i];
             continue;
         }
         std::string line = live_item_line(it, st, created);
@@ -601,14 +614,19 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
         const char *count;
         bool hosts;
         int level;
+        bool by_age;
     };
     const view views[] = {
-        {"", "8 Service Objects", false, 0},
-        {"w", "5 Alerts", false, 1},
-        {"c", "1 Alert", false, 2},
-        {"u", "5 Host Objects", true, 0},
-        {"d", "1 Down Host", true, 2},
-        {"o", "8 Service Objects", false, 0},
+        {"", "8 Service Objects", false, 0, false},
+        {"w", "5 Alerts", false, 1, false},
+        {"c", "1 Alert", false, 2, false},
+        {"u", "5 Host Objects", true, 0, false},
+        {"d", "1 Down Host", true, 2, false},
+        {"s", "Sort: by age", true, 2, true},
+        {"u", "5 Host Objects", true, 0, true},
+        {"o", "8 Service Objects", false, 0, true},
+        {"w", "5 Alerts", false, 1, true},
+        {"t", "Sort: by name", false, 1, false},
     };
     for (const auto &v : views) {
         SCOPED_TRACE(std::string("key ") + v.key);
@@ -618,11 +636,24 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
             ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
             // The message pause is over once the command row is bare again.
             ASSERT_TRUE(tty_wait_gone(t, "mode", 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait_gone(t, "sort by", 10000)) << tty_screen(t);
         }
-        EXPECT_NE(tty_row(t, 1).find(v.count), std::string::npos) << tty_row(t, 1);
+        EXPECT_NE((tty_row(t, 1) + tty_row(t, 2)).find(v.count), std::string::npos)
+            << tty_screen(t);
         EXPECT_NE(tty_row(t, 3).find("page 1 of 1"), std::string::npos) << tty_row(t, 3);
-        live_expect_rows(t, st, created, v.hosts, v.level);
+        live_expect_rows(t, st, created, v.hosts, v.level, v.by_age);
     }
+
+    // A regex filter over the daemon's UTF-8 text.
+    tty_type(t, "/");
+    ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
+    tty_type(t, "läuft");
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, " 1 matches the filter", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    std::vector<std::string> rows = live_item_rows(t);
+    ASSERT_EQ(rows.size(), 1u) << tty_screen(t);
+    EXPECT_NE(rows[0].find("web-01 TLS"), std::string::npos) << rows[0];
 
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t, 10000), 0);
