@@ -644,7 +644,9 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
         live_expect_rows(t, st, created, v.hosts, v.level, v.by_age);
     }
 
-    // A regex filter over the daemon's UTF-8 text.
+    // A regex filter over the daemon's UTF-8 text, among all services.
+    tty_type(t, "o");
+    ASSERT_TRUE(tty_wait(t, "8 Service Objects", 10000)) << tty_screen(t);
     tty_type(t, "/");
     ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
     tty_type(t, "läuft");
