@@ -60,6 +60,12 @@ age_node *refresh_age_list(const item *list, const int *levels, int size,
         order[static_cast<size_t>(i)] = {static_cast<int>(list[i].last_state_change), i};
     std::stable_sort(order.begin(), order.end(),
                      [](const refresh_key &a, const refresh_key &b) { return a.age > b.age; });
+    if (nodes.capacity() < static_cast<size_t>(size)) {
+        nodes.clear();
+        nodes.shrink_to_fit();
+        nodes.reserve(static_cast<size_t>(size));
+        status_prefer_huge(nodes.data(), nodes.capacity() * sizeof(age_node));
+    }
     nodes.resize(static_cast<size_t>(size));
     age_node *n = nodes.data();
     for (int k = 0; k < size; k++) {
@@ -73,6 +79,12 @@ age_node *refresh_age_list(const item *list, const int *levels, int size,
 
 void status_refresh()
 {
+    static bool tables_hinted = false;
+    if (!tables_hinted) {
+        status_prefer_huge(host_list, sizeof host_list);
+        status_prefer_huge(service_list, sizeof service_list);
+        tables_hinted = true;
+    }
     status_debug = debugging == 1;
     if (status_debug)
         debug("read_status()...");
