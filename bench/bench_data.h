@@ -74,11 +74,19 @@ inline const std::string &dir()
     return d;
 }
 
-// Makes dir()/status.dat at full capacity unless it is there already, and
-// puts the shipped sample files under dir()/etc.
-inline void make()
+// The directory of the file with count hosts and count services: dir() at
+// full capacity, a directory inside it for smaller sizes.
+inline std::string dir_for(long count)
 {
-    const std::string d = dir();
+    return count >= MAX_ITEMS ? dir() : dir() + "/items-" + std::to_string(count);
+}
+
+// Makes status.dat with count hosts and count services (full capacity by
+// default) unless it is there already, and puts the shipped sample files
+// under etc/ beside it.
+inline void make(long count = MAX_ITEMS)
+{
+    const std::string d = dir_for(count);
     fs::create_directories(d + "/etc");
     const std::string sample = std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/";
     for (const char *name : {"quelvan.pl", "quelvan.help", "quelvanrc"})
@@ -98,9 +106,9 @@ inline void make()
     }
     // Everything up to the first host stanza as it stands: info, programstatus.
     fputs(file.substr(0, file.find("\nhoststatus {\n") + 1).c_str(), f);
-    for (long i = 0; i < MAX_ITEMS; i++)
+    for (long i = 0; i < count; i++)
         write_stanza(f, hosts[static_cast<size_t>(i) % hosts.size()], i);
-    for (long i = 0; i < MAX_ITEMS; i++)
+    for (long i = 0; i < count; i++)
         write_stanza(f, services[static_cast<size_t>(i) % services.size()], i);
     fclose(f);
     fs::rename(tmp, path);

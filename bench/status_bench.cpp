@@ -70,6 +70,30 @@ void BM_FirstRefresh(benchmark::State &state)
 }
 BENCHMARK(BM_FirstRefresh)->Unit(benchmark::kMillisecond)->Iterations(1);
 
+// The refresh at 25,000, 100,000 and 250,000 items of each kind: the cost
+// per item stays the same when nothing in a refresh grows faster than the
+// number of items.
+void BM_RefreshAtSize(benchmark::State &state)
+{
+    bench_enter();
+    const long count = state.range(0);
+    bench_data::make(count);
+    if (chdir(bench_data::dir_for(count).c_str()) != 0)
+        exit(1);
+    status_refresh();
+    for (auto _ : state)
+        status_refresh();
+    state.counters["cpu_ns_per_item"] = benchmark::Counter(
+        static_cast<double>(2 * count) * 1e-9,
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+    const double wc = bench_data::wc_seconds("status.dat");
+    state.counters["wc_l_ns_per_item"] = wc * 1e9 / static_cast<double>(2 * count);
+    if (chdir(bench_data::dir().c_str()) != 0)
+        exit(1);
+}
+BENCHMARK(BM_RefreshAtSize)->Arg(25000)->Arg(100000)->Arg(MAX_ITEMS)
+    ->Unit(benchmark::kMillisecond)->Iterations(3);
+
 // `wc -l` of the same file, for the table.
 void BM_WcL(benchmark::State &state)
 {
