@@ -81,10 +81,10 @@ SV *hook_arg(int i)
     return sv;
 }
 
-SV *hook_string_arg(int i, const char *s)
+SV *hook_string_arg(int i, const char *s, size_t len)
 {
     SV *sv = hook_arg(i);
-    sv_setpvn(sv, s, strlen(s));
+    sv_setpvn(sv, s, len);
     SvUTF8_off(sv);  // the bytes as read, like a new string scalar
     return sv;
 }
@@ -291,9 +291,9 @@ void perl_hook(int kind, char *text)
         return;  // no interpreter: texts stay as read
     request.hook = kind == HOOK_SERVICE ? HOOK_SERVICE : HOOK_HOST;
     request.nargs = 1;
-    request.args[0] = hook_string_arg(0, text);
     request.text = text;
     request.text_len = strlen(text);
+    request.args[0] = hook_string_arg(0, text, request.text_len);
     hook_call();
 }
 
@@ -303,8 +303,12 @@ int perl_regex_hook(const char *text, const char *pattern, int mode)
         return 0;  // no interpreter: the filter shows everything
     request.hook = HOOK_REGEX;
     request.nargs = 4;
-    request.args[0] = hook_string_arg(0, text ? text : "");
-    request.args[1] = hook_string_arg(1, pattern ? pattern : "");
+    if (!text)
+        text = "";
+    if (!pattern)
+        pattern = "";
+    request.args[0] = hook_string_arg(0, text, strlen(text));
+    request.args[1] = hook_string_arg(1, pattern, strlen(pattern));
     request.args[2] = hook_int_arg(2, mode);
     request.args[3] = hook_int_arg(3, 0);
     request.text = nullptr;
