@@ -397,6 +397,13 @@ TEST_F(PerlHook, SampleScript)
         {"db01", "web", 0, 1},  // after a bad pattern matching goes on
         {"db01", "", 0, 0},     // the empty pattern matches every text
         {"db01", "", 1, 1},
+        // Both filters: the calls alternate between the two patterns.
+        {"web01 HTTP OK", "web", 0, 0},
+        {"web01 HTTP OK", "HTTP", 1, 1},
+        {"web02 SSH OK", "web", 0, 0},
+        {"web02 SSH OK", "HTTP", 1, 0},
+        {"db01 HTTP OK", "web", 0, 1},
+        {"db01 HTTP OK", "db", 1, 1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(perl_regex_hook(c.text, c.pattern, c.mode), c.answer)
