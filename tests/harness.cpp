@@ -344,9 +344,27 @@ void tty_resize(const tty &t, int cols, int rows)
 int tty_wait_exit(const tty &t, int timeout_ms)
 {
     for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        std::string s = harness_tmux(t, "display-message -p -t q '#{pane_dead} #{pane_dead_status}'");
-        if (s.rfind("1 ", 0) == 0)
-            return atoi(s.c_str() + 2);
+        std::string s = harness_tmux(
+            t, "display-message -p -t q '#{pane_dead} #{pane_pid} #{pane_dead_status}'");
+        int dead = 0, pid = 0, status = -1;
+        if (sscanf(s.c_str(), "%d %d %d", &dead, &pid, &status) >= 2 && dead == 1) {
+            if (status >= 0)
+                return status;
+            // The pane is dead but tmux has not reaped the process (it
+            // sometimes never does): the zombie still holds its status.
+            std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
+            size_t end = stat.rfind(')');
+            if (end != std::string::npos && stat.compare(end, 4, ") Z ") == 0) {
+                std::istringstream fields(stat.substr(end + 2));
+                std::string field;
+                int wait_status = -1;
+                for (int i = 3; i <= 52 && fields >> field; i++)
+                    if (i == 52)
+                        wait_status = atoi(field.c_str());
+                if (wait_status >= 0 && WIFEXITED(wait_status))
+                    return WEXITSTATUS(wait_status);
+            }
+        }
         harness_sleep(20);
     }
     return -1;

@@ -24,8 +24,9 @@ void timer_stop();
 void timer_start();
 // Carries out a due refresh: read, swipe, draw, re-arm.
 void timer_refresh();
-// Waits for a key; returns it, or ERR when a due refresh has been carried out
-// (the caller does not draw again for it).
+// The one wait for a key: carries out every refresh that falls due while it
+// waits (that refresh draws once; it is not a key) and returns the next key,
+// or ERR once the input has ended (the terminal is gone).
 int timer_wait_key();
 
 #endif

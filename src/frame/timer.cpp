@@ -3,6 +3,7 @@
 // no draw, read, hook call or terminal write is cut into.
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <sys/select.h>
 #include <unistd.h>
 
@@ -15,7 +16,23 @@
 
 volatile sig_atomic_t refresh_due = 0;
 
-static sigset_t timer_wait_mask;  // the process mask with SIGALRM let through
+namespace {
+
+sigset_t timer_wait_mask;  // the process mask with SIGALRM let through
+
+// A terminal that is gone reads as "readable" with nothing to read, again and
+// again; a few such reads in a row mean the input has ended.
+constexpr int TIMER_DEAD_READS = 3;
+
+sigset_t timer_alarm_set()
+{
+    sigset_t alrm;
+    sigemptyset(&alrm);
+    sigaddset(&alrm, SIGALRM);
+    return alrm;
+}
+
+}  // namespace
 
 extern "C" void update_display(int)
 {
@@ -24,9 +41,7 @@ extern "C" void update_display(int)
 
 void timer_install()
 {
-    sigset_t alrm;
-    sigemptyset(&alrm);
-    sigaddset(&alrm, SIGALRM);
+    sigset_t alrm = timer_alarm_set();
     sigprocmask(SIG_BLOCK, &alrm, &timer_wait_mask);
     sigdelset(&timer_wait_mask, SIGALRM);
 
@@ -40,22 +55,20 @@ void timer_install()
 void timer_stop()
 {
     alarm(0);
-    // A tick that fired but was held back by the mask is cancelled too.
+    // A tick that fired but was held back by the mask is dropped too.
     sigset_t pending;
-    sigpending(&pending);
-    if (sigismember(&pending, SIGALRM)) {
-        sigset_t alrm;
-        sigemptyset(&alrm);
-        sigaddset(&alrm, SIGALRM);
-        int signo;
-        sigwait(&alrm, &signo);
+    sigemptyset(&pending);
+    if (sigpending(&pending) == 0 && sigismember(&pending, SIGALRM)) {
+        sigset_t alrm = timer_alarm_set();
+        const struct timespec now {};
+        sigtimedwait(&alrm, nullptr, &now);
     }
     refresh_due = 0;
 }
 
 void timer_start()
 {
-    alarm(polling_interval > 0 ? polling_interval : 0);
+    alarm(polling_interval > 0 ? static_cast<unsigned>(polling_interval) : 0);
 }
 
 void timer_refresh()
@@ -69,27 +82,33 @@ void timer_refresh()
 
 int timer_wait_key()
 {
+    int dead_reads = 0;
     for (;;) {
-        // Keys that curses has already buffered come first.
+        // Keys that curses has already taken in (a KEY_RESIZE among them)
+        // come before a refresh and before any wait.
         nodelay(stdscr, TRUE);
         int c = wgetch(stdscr);
         nodelay(stdscr, FALSE);
         if (c != ERR)
             return c;
         if (refresh_due) {
+            // Not a key: the refresh draws once and the wait goes on.
             timer_refresh();
-            return ERR;
+            continue;
         }
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(STDIN_FILENO, &readable);
         int n = pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, nullptr, &timer_wait_mask);
+        if (n < 0 && errno == EINTR)
+            continue;  // the tick (or a resize) is seen at the top
         if (n > 0) {
-            // Input is there: a blocking read returns it, or ERR at the end of input.
+            // Input is there: the blocking read completes an escape sequence.
             c = wgetch(stdscr);
-            return c;
+            if (c != ERR)
+                return c;
         }
-        if (n < 0 && errno != EINTR)
-            return wgetch(stdscr);
+        if (++dead_reads >= TIMER_DEAD_READS)
+            return ERR;
     }
 }

@@ -1,20 +1,331 @@
-// Placeholder key loop: "q" and Ctrl-D quit, other keys redraw.
+// Keyboard: the key command loop and the help screen.
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
 #include <curses.h>
 
 #include "frame/frame.h"
 #include "keys/keys.h"
+#include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "status/status.h"
+
+namespace {
+
+// How long an answer stays on the command row before the redraw.
+constexpr useconds_t PAUSE_MESSAGE = 150000;
+constexpr useconds_t PAUSE_LABEL = 300000;
+constexpr useconds_t PAUSE_ERROR = 600000;
+
+constexpr int CTRL_B = 2, CTRL_D = 4, CTRL_F = 6, CTRL_L = 12;
+
+// Writes text at the start of the command row; when that row is off the
+// screen the text is skipped and what follows goes to the cursor.
+void keys_label(const char *text)
+{
+    if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
+        waddnstr(stdscr, text, -1);
+}
+
+// A message goes behind "Command: ", where the draw left the cursor.
+void keys_message(const char *text, useconds_t pause)
+{
+    waddnstr(stdscr, text, -1);
+    wrefresh(stdscr);
+    usleep(pause);
+}
+
+void keys_reset_view()
+{
+    cur_page = 1;
+    need_swipe = 1;
+}
+
+// Sets a filter bit; its partner of the same pair goes off, text and all.
+void keys_switch_on(int bit)
+{
+    int partner = 0;
+    char *partner_text = nullptr;
+    switch (bit) {
+    case FILTER_REGEX: partner = FILTER_NOT_REGEX; partner_text = not_name_filter; break;
+    case FILTER_NOT_REGEX: partner = FILTER_REGEX; partner_text = name_filter; break;
+    case FILTER_AGE: partner = FILTER_OKAY_AGE; partner_text = age_okay_filter; break;
+    case FILTER_OKAY_AGE: partner = FILTER_AGE; partner_text = age_filter; break;
+    }
+    filter_set |= bit;
+    if (filter_set & partner) {
+        filter_set &= ~partner;
+        partner_text[0] = '\0';
+    }
+}
+
+// Reads one line at the prompt into answer (at most 1023 characters: the
+// line reader refuses more). The timer is off while the line is typed and
+// starts a full interval afterwards. False when no line came (the input
+// ended, or the terminal was resized under the prompt): nothing is changed.
+bool keys_prompt(const char *prompt, char *answer)
+{
+    keys_label(prompt);
+    wrefresh(stdscr);
+    echo();
+    curs_set(1);
+    timer_stop();
+    answer[0] = '\0';
+    // The echo may run past the bottom corner of a small screen; curses
+    // drops input that cannot be echoed unless the window scrolls.
+    scrollok(stdscr, TRUE);
+    int got = wgetnstr(stdscr, answer, TEXT_SIZE - 1);
+    scrollok(stdscr, FALSE);
+    timer_start();
+    curs_set(0);
+    noecho();
+    answer[TEXT_SIZE - 1] = '\0';
+    return got == OK;
+}
+
+// Pages below 1 come from an empty selection; the pager treats them as the
+// one (empty) page so that it never walks to page 0 or below.
+int keys_page() { return std::max(cur_page, 1); }
+int keys_pages() { return std::max(num_pages, 1); }
+
+void keys_page_up()
+{
+    if (keys_page() < 2)
+        return;
+    cur_page = keys_page() - 1;
+    need_swipe = 1;
+    keys_message("page up", PAUSE_MESSAGE);
+}
+
+void keys_page_down()
+{
+    if (keys_page() >= keys_pages())
+        return;
+    cur_page = keys_page() + 1;
+    need_swipe = 1;
+    keys_message("page down", PAUSE_MESSAGE);
+}
+
+// Space walks down to the last page, turns, walks up to the first, turns.
+void keys_space()
+{
+    int page = keys_page(), pages = keys_pages();
+    if (page == 1 && pages == 1)
+        return;
+    const char *message;
+    if (spacebar_direction == 0) {
+        if (page < pages) {
+            cur_page = page + 1;
+            message = "page down";
+        } else {
+            cur_page = page - 1;
+            spacebar_direction = 1;
+            message = "page up";
+        }
+    } else {
+        if (page >= 2) {
+            cur_page = page - 1;
+            message = "page up";
+        } else {
+            cur_page = page + 1;
+            spacebar_direction = 0;
+            message = "page down";
+        }
+    }
+    need_swipe = 1;
+    keys_message(message, PAUSE_MESSAGE);
+}
+
+void keys_mode(int mode, int level, const char *message)
+{
+    int &mode_level = mode == 0 ? host_level : service_level;
+    if (object_mode == mode && mode_level == level) {
+        beep();
+    } else {
+        keys_message(message, PAUSE_MESSAGE);
+        keys_reset_view();
+    }
+    object_mode = mode;
+    mode_level = level;
+}
+
+void keys_regex(const char *prompt, char *text, int bit)
+{
+    char answer[TEXT_SIZE];
+    if (!keys_prompt(prompt, answer))
+        return;
+    text_copy(text, answer);
+    if (answer[0] != '\0')
+        keys_switch_on(bit);
+    else
+        filter_set &= ~bit;
+    keys_reset_view();
+}
+
+void keys_age(const char *prompt, char *text, int &secs, int bit)
+{
+    char answer[TEXT_SIZE];
+    if (!keys_prompt(prompt, answer))
+        return;
+    if (answer[0] == '\0') {
+        filter_set &= ~bit;
+        return;
+    }
+    int age = parse_age_filter(answer, TEXT_SIZE);
+    if (age == 0) {
+        beep();
+        keys_label(prompt);
+        waddnstr(stdscr, answer, -1);
+        waddnstr(stdscr, ": syntax error!", -1);
+        wclrtoeol(stdscr);  // what was typed may have been longer
+        wrefresh(stdscr);
+        usleep(PAUSE_ERROR);
+        need_swipe = 1;
+        return;
+    }
+    secs = age;
+    text_copy(text, answer);
+    keys_switch_on(bit);
+    keys_reset_view();
+}
+
+void keys_fkey(int slot)
+{
+    if (fkey_name_filters[slot][0] != '\0') {
+        text_copy(name_filter, fkey_name_filters[slot]);
+        keys_label("FkeyFilter: ");
+        waddnstr(stdscr, name_filter, -1);
+        wrefresh(stdscr);
+        usleep(PAUSE_LABEL);
+        keys_switch_on(FILTER_REGEX);
+    } else if (fkey_not_name_filters[slot][0] != '\0') {
+        text_copy(not_name_filter, fkey_not_name_filters[slot]);
+        keys_label("FkeyNegativeFilter: ");
+        waddnstr(stdscr, not_name_filter, -1);
+        wrefresh(stdscr);
+        usleep(PAUSE_LABEL);
+        keys_switch_on(FILTER_NOT_REGEX);
+    } else {
+        keys_label("FkeyFilter: ");
+        waddnstr(stdscr, "no filter defined!", -1);
+        wrefresh(stdscr);
+        beep();
+        usleep(PAUSE_ERROR);
+    }
+    keys_reset_view();
+}
+
+}  // namespace
+
+bool keys_execute(int c)
+{
+    switch (c) {
+    case CTRL_B: case '-': case '<':
+        keys_page_up();
+        break;
+    case CTRL_F: case '+': case '>':
+        keys_page_down();
+        break;
+    case ' ':
+        keys_space();
+        break;
+    case '0':
+        if (keys_page() != 1) {
+            cur_page = 1;
+            keys_message("first page", PAUSE_MESSAGE);
+            need_swipe = 1;
+        }
+        break;
+    case 'G':
+        if (keys_page() != keys_pages()) {
+            cur_page = keys_pages();
+            keys_message("last page", PAUSE_MESSAGE);
+            need_swipe = 1;
+        }
+        break;
+    case CTRL_L: case 'r':
+        timer_stop();
+        read_status();
+        timer_start();
+        need_swipe = 1;
+        break;
+    case 's': case 't':
+        sort_mode = sort_mode == 1 ? 0 : 1;
+        need_swipe = 1;
+        keys_message(sort_mode == 0 ? "sort by name" : "sort by age", PAUSE_MESSAGE);
+        break;
+    case 'u': keys_mode(0, 0, "up mode"); break;
+    case 'd': keys_mode(0, 2, "down mode"); break;
+    case 'o': keys_mode(1, 0, "okay mode"); break;
+    case 'w': keys_mode(1, 1, "warning mode"); break;
+    case 'c': keys_mode(1, 2, "critical mode"); break;
+    case '/': case '=': case 'f': case 'g':
+        keys_regex("Filter: ", name_filter, FILTER_REGEX);
+        break;
+    case '!': case 'F': case 'v':
+        keys_regex("NegativeFilter: ", not_name_filter, FILTER_NOT_REGEX);
+        break;
+    case 'a':
+        keys_age("AgeFilter: ", age_filter, age_filter_secs, FILTER_AGE);
+        break;
+    case 'A':
+        keys_age(object_mode == 0 ? "UpAgeFilter: " : "OkayAgeFilter: ", age_okay_filter,
+                 age_okay_filter_secs, FILTER_OKAY_AGE);
+        break;
+    case 'x':
+        if (filter_set != 0) {
+            keys_message("filter deleted", PAUSE_LABEL);
+            filter_set = 0;
+            keys_reset_view();
+        }
+        break;
+    case '?': case 'h':
+        keys_message("help", PAUSE_MESSAGE);
+        help();
+        break;
+    case CTRL_D: case 'q':
+        keys_message("quit", PAUSE_MESSAGE);
+        return true;
+    default:
+        if (c >= KEY_F(1) && c <= KEY_F(12))
+            keys_fkey(c - KEY_F(0));
+        else if (c >= 32 && c <= 126)
+            beep();
+        break;
+    }
+    return false;
+}
 
 void getch_loop()
 {
     for (;;) {
         int c = timer_wait_key();
-        if (c == 'q' || c == 4)
+        if (c == ERR)
+            return;  // the terminal is gone: leave as for a quit key
+        if (keys_execute(c))
             return;
-        if (c != ERR)
-            draw_screen();
+        draw_screen();
     }
 }
 
-void help() {}
+void help()
+{
+    timer_stop();
+    wclear(stdscr);
+    FILE *file = fopen(help_file_path, "r");
+    if (!file)
+        fatal_fopen(help_file_path);
+    // Each piece starts a row of its own; rows below the screen are not
+    // shown, so the rest of the file need not be read.
+    char piece[TEXT_SIZE];
+    for (int row = 0; row < LINES && fgets(piece, sizeof piece, file); row++)
+        if (wmove(stdscr, row, 0) != ERR)
+            waddnstr(stdscr, piece, -1);
+    fclose(file);
+    wmove(stdscr, LINES - 1, 0);
+    wrefresh(stdscr);
+    timer_wait_key();  // any key ends the help screen and is used up
+    timer_start();
+}

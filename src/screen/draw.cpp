@@ -1,14 +1,205 @@
-// Placeholder draw: the command prompt alone.
+// The screen: header rows, headings, item lines of the current page and the
+// command prompt, repainted whole on every redraw. The geometry is read from
+// LINES and COLS each time, so a resized terminal gets the new layout; every
+// text is cut at the right edge and a text whose place is off the screen is
+// skipped, so nothing ever wraps onto another row or leaves the screen.
+#include <unistd.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
 #include <curses.h>
 
 #include "quelvan.h"
 #include "screen/screen.h"
 
+namespace {
+
+constexpr int PAIR_BASE = 4;
+
+// The terminal size of the redraw under way.
+int draw_lines, draw_cols;
+
+void draw_pair(int pair)
+{
+    if (color != 0)
+        wattr_on(stdscr, COLOR_PAIR(pair), nullptr);
+}
+
+bool draw_move(long long row, long long col)
+{
+    if (row < 0 || row >= draw_lines || col < 0 || col >= draw_cols)
+        return false;
+    return wmove(stdscr, static_cast<int>(row), static_cast<int>(col)) != ERR;
+}
+
+// Writes text at the cursor, cut to what is left of the cursor's row.
+void draw_here(const std::string &text)
+{
+    int y, x;
+    getyx(stdscr, y, x);
+    (void)y;
+    std::string cut = draw_cut(text.c_str(), static_cast<long long>(draw_cols) - x);
+    if (!cut.empty())
+        waddnstr(stdscr, cut.c_str(), -1);
+}
+
+// A positioned text: skipped when its place is off the screen.
+void draw_at(long long row, long long col, const std::string &text)
+{
+    if (draw_move(row, col))
+        draw_here(text);
+}
+
+// Gives a whole row the colour in force.
+void draw_paint_row(long long row)
+{
+    if (draw_move(row, 0))
+        waddnstr(stdscr, std::string(static_cast<size_t>(draw_cols), ' ').c_str(), -1);
+}
+
+int draw_clamp(long long v)
+{
+    return v > INT_MAX ? INT_MAX : v < INT_MIN ? INT_MIN : static_cast<int>(v);
+}
+
+// Centred as the header centres: COLS / 2 - len / 2 + 2.
+long long draw_centre(const std::string &text)
+{
+    return draw_cols / 2 - draw_width(text.c_str()) / 2 + 2;
+}
+
+// Ending at the right margin: COLS - header_pad - len.
+long long draw_right(const std::string &text)
+{
+    return static_cast<long long>(draw_cols) - header_pad - draw_width(text.c_str());
+}
+
+void draw_item_line(long long row, int idx)
+{
+    const long long p = pad;
+    const item &it = object_mode == 0 ? host_list[idx] : service_list[idx];
+    int level = object_mode == 0 ? host_idx_to_level[idx] : service_idx_to_level[idx];
+    if (object_mode == 0)
+        debug("DISPLAY: item %2d line %2d idx %3d: host=%s", draw_clamp(row - 6),
+              draw_clamp(row), idx, debug_text(it.host_name));
+    else
+        debug("DISPLAY: item %2d line %2d idx %3d: host=%s svc=%s", draw_clamp(row - 6),
+              draw_clamp(row), idx, debug_text(it.host_name), debug_text(it.service_description));
+
+    std::string state = draw_state_text(it.current_state);
+    if (level < 0 || level > 2)
+        level = 1;
+    draw_pair(level + 1);
+    if (color != 0)
+        draw_paint_row(row);
+    draw_at(row, p, state);
+
+    const long long w = static_cast<long long>(draw_cols) - 2 * p - 38;
+    if (w > 0) {
+        // A service's description already begins with its host name.
+        const char *label = object_mode == 0 ? it.host_name : it.service_description;
+        std::string name = std::string(label ? label : "") + (object_mode == 0 ? " " : "  ");
+        int width = w > TEXT_SIZE - 1 ? TEXT_SIZE - 1 : static_cast<int>(w);
+        draw_at(row, p + 10, draw_name_field(name.c_str(), it.plugin_output, width));
+    }
+    draw_at(row, draw_cols - p - 27, draw_change_text(it.last_change, it.duration));
+    draw_pair(PAIR_BASE);
+}
+
+}  // namespace
+
 void draw_screen()
 {
+    debug("draw_screen()...");
+    debug("object_mode is %d", object_mode);
+    debug("host_level is %d", host_level);
+    debug("service_level is %d", service_level);
+    debug("sort_mode is %d", sort_mode);
+    debug("filter_set is %d", filter_set);
+
+    draw_lines = LINES;
+    draw_cols = COLS;
+    const long long p = pad;
+    const long long h = header_pad;
+
     wclear(stdscr);
+    if (color != 0) {
+        draw_pair(PAIR_BASE);
+        for (int row = 0; row < draw_lines; row++)
+            draw_paint_row(row);
+    }
+
+    const long long page_size = select_page_size(draw_lines);
+    debug("page_size (items per page) is %d", draw_clamp(page_size));
+
+    const int total = select_level_total();
+    const std::string count = draw_count_text(total);
+    const long long begin_item = select_page_start(total, page_size);
+    debug("begin_item is %d", draw_clamp(begin_item));
+
+    if (need_swipe != 0) {
+        if (draw_lines > 0)
+            wmove(stdscr, draw_lines - 1, 0);
+        wrefresh(stdscr);
+        usleep(50000);
+        need_swipe = 0;
+    }
+
+    // Title row: the title follows at the cursor even where the site name
+    // had no place.
+    const std::string title = std::string(" Quelvan v") + VERSION;
+    if (draw_move(p, h))
+        draw_here(site_name + title);
+    else
+        draw_here(title);
+    draw_at(p, draw_centre(count), count);
+    draw_at(p, draw_cols - h - 19, last_update);
+
+    draw_at(p + 4, p, "Status   ");
+    draw_at(p + 4, draw_cols - p - 41, "Plugin Output");
+    draw_at(p + 4, p + 10, "Description");
+    draw_at(p + 4, draw_cols - p - 27, "   Last Change     Duration");
+
+    draw_at(p + 5, p, "-------- ");
+    const long long dashes = draw_cols - p - 28 - (p + 10);
+    if (dashes > 0)
+        draw_at(p + 5, p + 10, std::string(static_cast<size_t>(dashes > draw_cols ? draw_cols
+                                                                                 : dashes),
+                                           '-'));
+    draw_at(p + 5, draw_cols - p - 27, " ----------------  --------");
+
+    // The candidate list lives within this redraw; its storage is reused.
+    static std::vector<int> seen_items;
+    if (seen_items.capacity() < static_cast<size_t>(MAX_ITEMS))
+        seen_items.reserve(MAX_ITEMS);
+    select_candidates(seen_items);
+    const int matched = select_walk(seen_items, begin_item, p + 6, draw_lines - p - 3,
+                                    draw_item_line);
+    debug("items_matched is %d", matched);
+    debug("total_items_matched is %d", matched);
+
+    draw_at(p + 1, h, draw_age_text());
+    if (filter_set != 0) {
+        std::string match = draw_match_text(matched);
+        draw_at(p + 1, draw_centre(match), match);
+    }
+    std::string sort = draw_sort_text();
+    draw_at(p + 1, draw_right(sort), sort);
+
+    draw_at(p + 2, h, draw_filter_text());
+    num_pages = select_page_count(matched, page_size);
+    std::string page = draw_page_text();
+    draw_at(p + 2, draw_right(page), page);
+
+    debug("cur_page is %d", cur_page);
+    debug("num_pages is %d", num_pages);
+    debug("done with draw_screen()");
+    debug("%s", "");
+
     curs_set(0);
-    if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
-        waddnstr(stdscr, "Command: ", -1);
+    draw_at(draw_lines - p - 1, p, "Command: ");
+    seen_items.clear();
     wrefresh(stdscr);
 }

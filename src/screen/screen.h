@@ -2,7 +2,61 @@
 #ifndef SCREEN_SCREEN_H
 #define SCREEN_SCREEN_H
 
+#include <string>
+#include <vector>
+
 // Repaints the whole terminal from the settings and the snapshot.
 void draw_screen();
+
+// --- selection: every redraw works these out afresh ---
+// The level setting of the current object mode.
+int select_level();
+// Items at or above that level, from the counts of the last read.
+int select_level_total();
+// Item rows of a terminal of lines rows: lines - 2 * pad - 9 (may be 0 or less).
+long long select_page_size(int lines);
+// Pages for n matches; 0 when there is no item row at all.
+int select_page_count(int n, long long page_size);
+// The provisional page count of the level total (into num_pages), the page
+// check that only ever lowers cur_page, and the ordinal of the page's first match.
+long long select_page_start(int total, long long page_size);
+// The candidates of the current mode and level, in name (table) or age order.
+void select_candidates(std::vector<int> &list);
+// The text the regex filters see: "host output" or "host description output",
+// cut to 1023 bytes, in text (TEXT_SIZE bytes).
+void select_filter_text(int idx, char *text);
+// Runs the active filters on item idx, the first failing test ending the
+// walk; text is a TEXT_SIZE work buffer for the regex texts.
+bool select_passes(int idx, char *text);
+// Walks the candidates through the filters and counts every match. A match
+// whose ordinal is at least begin_item gets the next free row while that row
+// is below row_limit; show (when given) draws it there. Returns the matches.
+using select_show = void (*)(long long row, int idx);
+int select_walk(const std::vector<int> &list, long long begin_item, long long first_row,
+                long long row_limit, select_show show);
+
+// --- texts measured in display columns (UTF-8 aware, whole characters) ---
+// Columns that s takes on the screen; a byte that is no character, or a
+// character that cannot be shown, takes one column as '?'.
+int draw_width(const char *s);
+// s cut to at most width columns, never splitting a character.
+std::string draw_cut(const char *s, long long width);
+// s cut to width columns and padded with blanks to exactly width columns,
+// on the right (left-aligned) or on the left (right-aligned).
+std::string draw_fit(const char *s, int width, bool right_aligned);
+// The name field of w columns: output right-aligned, name written over its start.
+std::string draw_name_field(const char *name, const char *output, int w);
+// State text: 8 columns and a blank; an absent state shows blanks.
+std::string draw_state_text(const char *state);
+// Change text: a blank, last change in 16 columns, two blanks, duration in 8.
+std::string draw_change_text(const char *last_change, const char *duration);
+
+// --- header texts of the current settings ---
+std::string draw_count_text(int total);
+std::string draw_match_text(int matched);
+std::string draw_age_text();
+std::string draw_sort_text();
+std::string draw_filter_text();
+std::string draw_page_text();
 
 #endif

@@ -1,0 +1,213 @@
+// The help screen in a real terminal.
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "keys_tty.h"
+
+namespace {
+
+const long CREATED = 1700000000;
+
+tty start_with_help(const std::string &dir, const std::string &help_text)
+{
+    write_defaults(dir, status_file(CREATED, services("svc", 2, 0, CREATED)));
+    write_file(help_path(dir), help_text);
+    return tty_start(dir, {"-b"});
+}
+
+TEST(HelpScreen, ShowsTheFileFromRowZeroUntilAnyKey)
+{
+    const std::string dir = test_dir();
+    tty t = start_with_help(dir, "first line\n\tsecond, after a tab\nthird\n");
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    pane_log log(t);
+    ASSERT_TRUE(log.ok());
+
+    for (const char *key : {"?", "h"}) {
+        SCOPED_TRACE(key);
+        log.mark();
+        tty_type(t, key);
+        ASSERT_TRUE(wait_row(t, 0, "first line")) << tty_screen(t);
+        EXPECT_NE(log.since().find("help"), std::string::npos);
+        EXPECT_EQ(tty_row(t, 1), "        second, after a tab");
+        EXPECT_EQ(tty_row(t, 2), "third");
+        for (int r = 3; r < 24; r++)
+            EXPECT_EQ(tty_row(t, r), "") << r;
+        EXPECT_EQ(tty_cursor(t), "23,0");
+
+        // The key that leaves the help screen does nothing else: "q" does
+        // not quit, F5 applies no filter.
+        std::string sent = keys_then_beep(t, log, {std::string(key) == "?" ? "q" : "F5"});
+        EXPECT_EQ(sent.find("quit"), std::string::npos) << sent;
+        EXPECT_EQ(sent.find("no filter defined!"), std::string::npos) << sent;
+        EXPECT_TRUE(wait_row(t, 22, " Command:")) << tty_screen(t);
+        EXPECT_FALSE(tty_screen(t).find("first line") != std::string::npos);
+    }
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+TEST(HelpScreen, ShowsOnlyAsManyLinesAsTheScreenHas)
+{
+    const std::string dir = test_dir();
+    std::string text;
+    for (int i = 1; i <= 40; i++)
+        text += "help line " + std::to_string(i) + "\n";
+    tty t = start_with_help(dir, text);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    tty_type(t, "?");
+    ASSERT_TRUE(wait_row(t, 0, "help line 1")) << tty_screen(t);
+    ASSERT_TRUE(wait_row(t, 23, "help line 24")) << tty_screen(t);
+    EXPECT_EQ(tty_screen(t).find("help line 25"), std::string::npos) << tty_screen(t);
+    EXPECT_EQ(tty_cursor(t), "23,0");
+    tty_type(t, "x");
+    EXPECT_TRUE(wait_row(t, 22, " Command:")) << tty_screen(t);
+}
+
+TEST(HelpScreen, AWideLineWrapsAndTheNextLineOverwritesItsTail)
+{
+    const std::string dir = test_dir();
+    tty t = start_with_help(dir, std::string(100, 'a') + "\nnext\n" + std::string(2000, 'b') + "\nlast\n");
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    tty_type(t, "?");
+    ASSERT_TRUE(wait_row(t, 1, "next")) << tty_screen(t);
+    EXPECT_EQ(tty_row(t, 0), std::string(80, 'a'));
+    // A line of 2000 characters comes in pieces of 1023, each from a row of
+    // its own: the second piece starts on row 3, "last" lands on row 4.
+    EXPECT_EQ(tty_row(t, 2), std::string(80, 'b'));
+    EXPECT_EQ(tty_row(t, 3), std::string(80, 'b'));
+    EXPECT_EQ(tty_row(t, 4), "last");
+}
+
+TEST(HelpScreen, AnEmptyFileShowsAnEmptyScreen)
+{
+    const std::string dir = test_dir();
+    tty t = start_with_help(dir, "");
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    tty_type(t, "h");
+    ASSERT_TRUE(tty_wait_gone(t, "Command:")) << tty_screen(t);
+    for (int r = 0; r < 24; r++)
+        EXPECT_EQ(tty_row(t, r), "") << r;
+    tty_keys(t, {"Enter"});
+    EXPECT_TRUE(wait_row(t, 22, " Command:")) << tty_screen(t);
+}
+
+// The console in a terminal of its own, here to learn its exit status
+// first hand: the status of a pane that tmux reports is not always there.
+struct pty_run {
+    pid_t pid = -1;
+    int master = -1;
+    std::string screen;  // everything the console sent
+
+    bool read_until(const std::string &text, int timeout_ms = 8000)
+    {
+        for (int waited = 0; waited <= timeout_ms; waited += 10) {
+            if (screen.find(text) != std::string::npos)
+                return true;
+            drain(10);
+        }
+        return false;
+    }
+    void drain(int ms)
+    {
+        pollfd p{master, POLLIN, 0};
+        char buf[4096];
+        ssize_t n = 0;
+        if (poll(&p, 1, ms) > 0 && (n = read(master, buf, sizeof buf)) > 0)
+            screen.append(buf, static_cast<size_t>(n));
+        else if (n < 0)  // the terminal has closed: poll no longer waits
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
+    // The exit status, or -1 when the console does not end.
+    int wait_exit(int timeout_ms = 8000)
+    {
+        for (int waited = 0; waited <= timeout_ms; waited += 10) {
+            int status;
+            if (waitpid(pid, &status, WNOHANG) == pid) {
+                pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            drain(10);
+        }
+        return -1;
+    }
+    ~pty_run()
+    {
+        if (pid > 0) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        if (master >= 0)
+            close(master);
+    }
+};
+
+void pty_start(pty_run &run, const std::string &dir)
+{
+    signal(SIGCHLD, SIG_DFL);  // the test runner may have left it ignored: no status then
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 80;
+    run.pid = forkpty(&run.master, nullptr, nullptr, &size);
+    if (run.pid == 0) {
+        if (chdir(dir.c_str()) != 0)
+            _exit(127);
+        int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(err, 2);
+        setenv("HOME", dir.c_str(), 1);
+        setenv("TZ", "UTC", 1);
+        setenv("TERM", "screen", 1);
+        execl(QUELVAN_BINARY, QUELVAN_BINARY, "-b", static_cast<char *>(nullptr));
+        _exit(127);
+    }
+}
+
+TEST(HelpScreen, AMissingFileEndsTheConsoleWithItsReason)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, status_file(CREATED, services("svc", 2, 0, CREATED)));
+    pty_run run;
+    pty_start(run, dir);
+    ASSERT_GT(run.pid, 0);
+    ASSERT_TRUE(run.read_until("Command: ")) << run.screen;
+    std::remove(help_path(dir).c_str());
+    ASSERT_EQ(write(run.master, "?", 1), 1);
+    EXPECT_EQ(run.wait_exit(), 1);
+    EXPECT_EQ(read_file(dir + "/stderr.txt"),
+              "fatal error: fopen etc/quelvan.help failed: No such file or directory\n");
+    // Curses was ended before the message: the terminal is back in its
+    // normal mode (keypad transmit off, the cursor shown).
+    const size_t end = run.screen.rfind("\x1b[?1l");
+    EXPECT_NE(end, std::string::npos);
+}
+
+TEST(HelpScreen, TheShippedHelpFileNamesEveryKeyAndFitsTheScreen)
+{
+    const std::string text = read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.help");
+    int lines = 0;
+    size_t widest = 0;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        lines++;
+        widest = std::max(widest, end - at);
+    }
+    EXPECT_LE(lines, 24);
+    EXPECT_LE(widest, 80u);
+    for (const char *key : {"space", "Ctrl-F", "Ctrl-B", "Ctrl-L", "Ctrl-D", "F1", "F12", " + ",
+                            " - ", " < ", " > ", " 0 ", " G ", " r ", " s ", " t ", " u ", " d ",
+                            " o ", " w ", " c ", " / ", " = ", " f ", " g ", " ! ", " F ", " v ",
+                            " a ", " A ", " x ", " ? ", " h ", " q "})
+        EXPECT_NE(text.find(key), std::string::npos) << key;
+}
+
+}  // namespace
