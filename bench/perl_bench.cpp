@@ -16,6 +16,8 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 
+#include "bench_floor.h"
+
 namespace {
 
 constexpr int TEXT_CALLS = 750000;
@@ -94,6 +96,32 @@ void BM_text_hooks(benchmark::State &state)
 }
 BENCHMARK(BM_text_hooks)->Unit(benchmark::kMillisecond);
 
+// The same calls at the floor of the protocol.
+void BM_text_hooks_floor(benchmark::State &state)
+{
+    bench_start();
+    fixture_texts t = read_fixture();
+    std::vector<std::array<char, TEXT_SIZE>> outputs(t.outputs.size()), names(t.names.size());
+    for (size_t i = 0; i < t.outputs.size(); i++)
+        text_copy(outputs[i].data(), t.outputs[i].c_str());
+    for (size_t i = 0; i < t.names.size(); i++)
+        text_copy(names[i].data(), t.names[i].c_str());
+    for (auto _ : state) {
+        size_t o = 0, n = 0;
+        for (int call = 0; call < TEXT_CALLS; call += 3) {
+            bench_floor::text(HOOK_SERVICE, names[n].data());
+            bench_floor::text(HOOK_SERVICE, outputs[o].data());
+            bench_floor::text(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
+            n = (n + 1) % names.size();
+            o = (o + 2) % outputs.size();
+        }
+        benchmark::DoNotOptimize(outputs.data());
+    }
+    state.counters["us_per_call"] = benchmark::Counter(
+        TEXT_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_text_hooks_floor)->Unit(benchmark::kMillisecond);
+
 // The texts the selection builds: "host output" and "host host description output".
 void BM_regex_hook(benchmark::State &state)
 {
@@ -118,6 +146,30 @@ void BM_regex_hook(benchmark::State &state)
         REGEX_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_regex_hook)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_regex_hook_floor(benchmark::State &state)
+{
+    bench_start();
+    fixture_texts t = read_fixture();
+    std::vector<std::string> texts;
+    for (size_t i = 0; i < t.names.size(); i++) {
+        std::string host = t.names[i].substr(0, t.names[i].find(' '));
+        texts.push_back(host + " " + t.names[i] + " " + t.outputs[i % t.outputs.size()]);
+    }
+    const char *pattern = state.range(0) == 0 ? "web" : "^(app|db)-0[1-3] .*(CRITICAL|WARNING)";
+    int shown = 0;
+    for (auto _ : state) {
+        size_t i = 0;
+        for (int call = 0; call < REGEX_CALLS; call++) {
+            shown += bench_floor::regex(texts[i].c_str(), pattern, call & 1) == 0;
+            i = (i + 1) % texts.size();
+        }
+    }
+    benchmark::DoNotOptimize(shown);
+    state.counters["us_per_call"] = benchmark::Counter(
+        REGEX_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_regex_hook_floor)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -397,6 +397,13 @@ TEST_F(PerlHook, SampleScript)
         {"db01", "web", 0, 1},  // after a bad pattern matching goes on
         {"db01", "", 0, 0},     // the empty pattern matches every text
         {"db01", "", 1, 1},
+        // Both filters: the calls alternate between the two patterns.
+        {"web01 HTTP OK", "web", 0, 0},
+        {"web01 HTTP OK", "HTTP", 1, 1},
+        {"web02 SSH OK", "web", 0, 0},
+        {"web02 SSH OK", "HTTP", 1, 0},
+        {"db01 HTTP OK", "web", 0, 1},
+        {"db01 HTTP OK", "db", 1, 1},
     };
     for (const auto &c : cases)
         EXPECT_EQ(perl_regex_hook(c.text, c.pattern, c.mode), c.answer)
@@ -539,6 +546,35 @@ sub service_plugin_hook { $_[0] }
 1;
 )PERL");
     EXPECT_EQ(hook(HOOK_HOST, "............"), "stale\n");
+}
+
+// The eval scope a call runs in is the program's own: the script's subs see
+// scalar context and their own evals, and an exception from deep inside
+// still reaches the program with its text, $@ restored by local or not.
+TEST_F(PerlHook, CallsRunInScalarContextWithTheScriptsOwnEvals)
+{
+    start(R"PERL(
+sub ctx { defined wantarray ? (wantarray ? "list" : "scalar") : "void" }
+sub inner { my $r = eval { die "inner\n"; 1 }; return $r ? "no" : "caught:$@" }
+sub host_plugin_hook {
+    return ctx() . "," . ctx2() if $_[0] eq "context..........";
+    if ($_[0] eq "nested") { local $@ = "kept"; deeper(3) }
+    return inner() if $_[0] eq "inner";
+    if ($_[0] =~ /^inner/) { my $r = inner() . ($@ eq "inner\n" ? "+" : "-"); $@ = ""; return $r }
+    return $_[0];
+}
+sub ctx2 { my @l = (ctx()); return $l[0] }
+sub deeper { my $n = shift; $n ? deeper($n - 1) : die "from below\n" }
+sub service_plugin_hook { $@ = ""; exit 7 }
+1;
+)PERL");
+    EXPECT_EQ(hook(HOOK_HOST, "context.........."), "scalar,list");
+    EXPECT_EQ(hook(HOOK_HOST, "inner................."), "caught:inner\n+");
+    expect_fatal([] { hook(HOOK_HOST, "inner"); }, "fatal error: perl eval error: inner\n\r\n");
+    expect_fatal([] { hook(HOOK_HOST, "nested"); },
+                 "fatal error: perl eval error: from below\n\r\n");
+    // A script that exits ends the program with its own status.
+    EXPECT_EXIT(hook(HOOK_SERVICE, "x"), testing::ExitedWithCode(7), "");
 }
 
 }  // namespace

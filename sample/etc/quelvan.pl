@@ -24,7 +24,9 @@ sub service_plugin_hook {
 # item and clears $@, so a typo at the filter prompt does not end the console.
 sub regex_hook {
     my ($text, $pattern, $mode) = @_;
-    my $match = eval { $text =~ /$pattern/ };
+    # One match per mode: each keeps its pattern compiled from call to call,
+    # so with both filters on the two patterns are not compiled on every call.
+    my $match = eval { $mode == 0 ? $text =~ /$pattern/ : $text =~ /$pattern/ };
     if ($@) {
         $@ = '';
         return 0;

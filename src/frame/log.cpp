@@ -58,25 +58,26 @@ void fatal_fopen(const char *path)
     exit(1);
 }
 
-void fatal_screen(const char *format, ...)
+// Standard output, with curses ended first so that the message is read on
+// a working terminal.
+[[noreturn]] static void log_vfatal_screen(const char *format, va_list ap)
 {
     log_end_curses();
-    va_list ap;
-    va_start(ap, format);
     vprintf(format, ap);
-    va_end(ap);
     fflush(stdout);
     exit(1);
 }
 
-void fatal_perl(const char *format, ...)
+void fatal_screen(const char *format, ...)
 {
-    // Ending curses first gives the user a working terminal to read it in.
-    log_end_curses();
     va_list ap;
     va_start(ap, format);
-    vprintf(format, ap);
-    va_end(ap);
-    fflush(stdout);
-    exit(1);
+    log_vfatal_screen(format, ap);
+}
+
+void fatal_perl(const char *format, ...)
+{
+    va_list ap;
+    va_start(ap, format);
+    log_vfatal_screen(format, ap);
 }

@@ -5,12 +5,13 @@
 // cannot cut into a call because SIGALRM is blocked everywhere but in the key
 // loop's wait (frame/timer.cpp), and hook_call asserts that calls never nest.
 //
-// A call runs inside an eval: an exception from the script (a die, a sub the
-// script does not define, a result whose stringification dies) ends the
-// program with the eval-error message like a true $@ does, instead of leaving
-// Perl to end the process with the terminal still in curses mode. The eval
-// must not change what the script sees of $@, so hook_call gives $@ back its
-// value around the eval's own clearing of it.
+// A call runs inside an eval scope of its own: an exception from the script
+// (a die, a sub the script does not define, a result whose stringification
+// dies) ends the program with the eval-error message like a true $@ does,
+// instead of leaving Perl to end the process with the terminal still in
+// curses mode. Unlike call_sv's own G_EVAL, that scope neither clears $@ on
+// entry nor on a normal return, so the script sees $@ exactly as it left it
+// and nothing needs saving or restoring around a call.
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -20,6 +21,9 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 
+// Every Perl macro uses my_perl below instead of looking the interpreter up
+// in thread-local storage on each use.
+#define PERL_NO_GET_CONTEXT
 #include <EXTERN.h>
 #include <perl.h>
 #include <XSUB.h>
@@ -32,7 +36,6 @@ PerlInterpreter *my_perl = nullptr;  // the name Perl's macros expect
 
 // The subs of the script, in the order of the hook kinds.
 constexpr int HOOK_REGEX = 2;
-constexpr int HOOK_ERROR_TEXT = 3;  // not a sub: turns a caught exception into text
 const char *const hook_names[] = {"host_plugin_hook", "service_plugin_hook", "regex_hook"};
 constexpr int NUM_HOOKS = 3;
 
@@ -46,8 +49,6 @@ GV *hook_globs[NUM_HOOKS];
 constexpr int MAX_ARGS = 4;
 SV *call_args[MAX_ARGS];
 
-CV *hook_runner;  // anonymous XSUB: the body of one call, run inside the eval
-
 // The call under way, shared by hook_call and the runner.
 struct hook_request {
     int hook;
@@ -56,22 +57,13 @@ struct hook_request {
     char *text;                // text hooks: the caller's buffer
     size_t text_len;           // its length before the call
     int answer;                // regex hook: the low 32 bits of the result
-    SV *errsv_before;          // $@ before the call, when not plain empty
-    SV *errsv_after;           // $@ after the call, when false but not plain empty
-    bool finished;             // the runner got to its end
+    bool finished;             // the body got to its end
     bool errsv_true;           // the script left $@ true ...
     std::string error;         // ... with this text (or the exception's text)
 };
 hook_request request;
 
 bool in_call = false;
-
-// What the eval leaves in $@ when nothing went wrong.
-bool hook_errsv_clear(SV *e)
-{
-    return SvPOK(e) && SvCUR(e) == 0 && !SvMAGICAL(e) &&
-           !(SvFLAGS(e) & (SVf_IOK | SVp_IOK | SVf_NOK | SVp_NOK | SVf_UTF8));
-}
 
 // An argument scalar to fill for the next call. One that the script kept (a
 // reference or an alias stored away), marked read-only, blessed or gave
@@ -89,10 +81,10 @@ SV *hook_arg(int i)
     return sv;
 }
 
-SV *hook_string_arg(int i, const char *s)
+SV *hook_string_arg(int i, const char *s, size_t len)
 {
     SV *sv = hook_arg(i);
-    sv_setpvn(sv, s, strlen(s));
+    sv_setpvn(sv, s, len);
     SvUTF8_off(sv);  // the bytes as read, like a new string scalar
     return sv;
 }
@@ -135,24 +127,10 @@ void hook_take_text(SV *result)
 }
 
 // One call of a sub in scalar context, its result taken, its temporaries
-// freed, then $@ examined as the script left it. Runs inside hook_call's eval.
-void hook_runner_body(pTHX_ CV *cv)
+// freed, then $@ examined as the script left it. Runs inside the eval scope.
+void hook_call_body()
 {
-    PERL_UNUSED_ARG(cv);
-    dXSARGS;
-    PERL_UNUSED_VAR(items);
-
-    if (request.hook == HOOK_ERROR_TEXT) {
-        STRLEN len;
-        const char *s = SvPV(request.args[0], len);
-        request.error.assign(s, len);
-        request.finished = true;
-        XSRETURN_EMPTY;
-    }
-
-    if (request.errsv_before)
-        sv_setsv(ERRSV, request.errsv_before);
-
+    dSP;
     ENTER;
     SAVETMPS;
     PUSHMARK(SP);
@@ -177,27 +155,54 @@ void hook_runner_body(pTHX_ CV *cv)
         const char *s = SvPV(err, len);
         request.error.assign(s, len);
         request.errsv_true = true;
-    } else if (!hook_errsv_clear(err)) {
-        request.errsv_after = newSVsv(err);
     }
-    request.finished = true;
-    XSRETURN_EMPTY;
 }
 
-// Runs the runner in an eval; true when it got to its end.
-bool hook_run_protected()
+// The text of a caught exception (its stringification may run script code).
+void hook_error_text_body()
+{
+    STRLEN len;
+    const char *s = SvPV(request.args[0], len);
+    request.error.assign(s, len);
+}
+
+// The op in force while the eval scope is made: it gives the scope its
+// scalar context.
+OP hook_scalar_op;
+
+// Runs body inside an eval scope; true when it got to its end. An exception
+// lands in $@ and unwinds to here. The scope is made with G_KEEPERR, which
+// keeps it from clearing $@, and the flag is then taken off again so that an
+// exception still sets $@ instead of only warning.
+bool hook_run_protected(void (*body)())
 {
     request.finished = false;
-    dSP;
-    // call_sv leaves its own saves to the caller's scope.
     ENTER;
     SAVETMPS;
-    PUSHMARK(SP);
-    PUTBACK;
-    int count = call_sv(reinterpret_cast<SV *>(hook_runner), G_VOID | G_EVAL);
-    SPAGAIN;
-    SP -= count;
-    PUTBACK;
+    SV **const oldsp = PL_stack_sp;
+    OP *const oldop = PL_op;
+    const I32 old_cxix = cxstack_ix;
+    hook_scalar_op.op_flags = OPf_WANT_SCALAR;
+    PL_op = &hook_scalar_op;
+    Perl_create_eval_scope(aTHX_ nullptr, G_KEEPERR | G_FAKINGEVAL);
+    PL_in_eval &= ~EVAL_KEEPERR;
+    int ret;
+    dJMPENV;
+    JMPENV_PUSH(ret);
+    if (ret == 0) {
+        body();
+        request.finished = true;
+    } else if (ret != 3) {
+        // The script called exit: everything is unwound; end as Perl would.
+        JMPENV_POP;
+        my_exit(STATUS_EXIT);
+    }
+    // An exception has popped the scope already; a normal end has not.
+    if (cxstack_ix > old_cxix)
+        Perl_delete_eval_scope(aTHX);
+    JMPENV_POP;
+    PL_op = oldop;
+    PL_stack_sp = oldsp;
     FREETMPS;
     LEAVE;
     return request.finished;
@@ -211,25 +216,15 @@ void hook_call()
     assert(!in_call);
     in_call = true;
 
-    SV *err = ERRSV;
-    request.errsv_before = hook_errsv_clear(err) ? nullptr : newSVsv(err);
-    request.errsv_after = nullptr;
     request.errsv_true = false;
-    bool finished = hook_run_protected();
-    if (request.errsv_before) {
-        SvREFCNT_dec(request.errsv_before);
-        request.errsv_before = nullptr;
-    }
-
-    if (!finished) {
+    if (!hook_run_protected(hook_call_body)) {
         // The exception is in $@. Its text may need the script's own code
         // (an object with overloading), so that runs protected too; when
         // that dies, the new exception is shown instead.
-        request.hook = HOOK_ERROR_TEXT;
         request.error = "an exception that cannot be shown as text";
         for (int tries = 0; tries < 3; tries++) {
             request.args[0] = sv_2mortal(newSVsv(ERRSV));
-            if (hook_run_protected())
+            if (hook_run_protected(hook_error_text_body))
                 break;
         }
         in_call = false;
@@ -238,11 +233,6 @@ void hook_call()
     if (request.errsv_true) {
         in_call = false;
         fatal_perl("fatal error: perl eval error: %s\r\n", request.error.c_str());
-    }
-    if (request.errsv_after) {
-        sv_setsv(ERRSV, request.errsv_after);
-        SvREFCNT_dec(request.errsv_after);
-        request.errsv_after = nullptr;
     }
     in_call = false;
 }
@@ -290,8 +280,6 @@ void perl_hook_init()
     if (perl_run(my_perl) > 0)
         fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
 
-    hook_runner = newXS(nullptr, hook_runner_body, __FILE__);
-
     char text[TEXT_SIZE];
     text_copy(text, "testing perl hook eval");
     perl_hook(HOOK_HOST, text);
@@ -303,9 +291,9 @@ void perl_hook(int kind, char *text)
         return;  // no interpreter: texts stay as read
     request.hook = kind == HOOK_SERVICE ? HOOK_SERVICE : HOOK_HOST;
     request.nargs = 1;
-    request.args[0] = hook_string_arg(0, text);
     request.text = text;
     request.text_len = strlen(text);
+    request.args[0] = hook_string_arg(0, text, request.text_len);
     hook_call();
 }
 
@@ -315,8 +303,12 @@ int perl_regex_hook(const char *text, const char *pattern, int mode)
         return 0;  // no interpreter: the filter shows everything
     request.hook = HOOK_REGEX;
     request.nargs = 4;
-    request.args[0] = hook_string_arg(0, text ? text : "");
-    request.args[1] = hook_string_arg(1, pattern ? pattern : "");
+    if (!text)
+        text = "";
+    if (!pattern)
+        pattern = "";
+    request.args[0] = hook_string_arg(0, text, strlen(text));
+    request.args[1] = hook_string_arg(1, pattern, strlen(pattern));
     request.args[2] = hook_int_arg(2, mode);
     request.args[3] = hook_int_arg(3, 0);
     request.text = nullptr;
@@ -336,8 +328,6 @@ void perl_hook_free()
         SvREFCNT_dec(gv);
         gv = nullptr;
     }
-    SvREFCNT_dec(hook_runner);
-    hook_runner = nullptr;
     PL_perl_destruct_level = 0;
     perl_destruct(my_perl);
     perl_free(my_perl);

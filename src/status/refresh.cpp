@@ -1,6 +1,7 @@
 // The refresh cycle: release the last snapshot, read the status file anew
 // and order both tables by age, newest state change first.
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
 #include <curses.h>
@@ -18,10 +19,41 @@ std::vector<age_node> refresh_host_nodes;
 std::vector<age_node> refresh_service_nodes;
 
 struct refresh_key {
-    int age;
+    uint32_t key;  // the age mapped so that ascending keys are newest first
     int idx;
 };
+// The order and the scratch space of its sort, kept from one refresh to the next.
 std::vector<refresh_key> refresh_order;
+std::vector<refresh_key> refresh_scratch;
+
+uint32_t refresh_key_of(int age)
+{
+    return ~(static_cast<uint32_t>(age) ^ 0x80000000u);
+}
+
+// A stable radix sort by key, a byte at a time: equal keys keep table order.
+void refresh_sort(std::vector<refresh_key> &order)
+{
+    const size_t n = order.size();
+    if (refresh_scratch.size() < n)
+        refresh_scratch.resize(n);
+    refresh_key *src = order.data();
+    refresh_key *dst = refresh_scratch.data();
+    for (int shift = 0; shift < 32; shift += 8) {
+        size_t start[257] = {};
+        for (size_t i = 0; i < n; i++)
+            start[((src[i].key >> shift) & 0xff) + 1]++;
+        if (start[((src[0].key >> shift) & 0xff) + 1] == n)
+            continue;  // one byte value throughout: nothing moves
+        for (int b = 0; b < 256; b++)
+            start[b + 1] += start[b];
+        for (size_t i = 0; i < n; i++)
+            dst[start[(src[i].key >> shift) & 0xff]++] = src[i];
+        std::swap(src, dst);
+    }
+    if (src != order.data())
+        std::copy(src, src + n, order.data());
+}
 
 void refresh_release_nodes()
 {
@@ -57,14 +89,21 @@ age_node *refresh_age_list(const item *list, const int *levels, int size,
     std::vector<refresh_key> &order = refresh_order;
     order.resize(static_cast<size_t>(size));
     for (int i = 0; i < size; i++)
-        order[static_cast<size_t>(i)] = {static_cast<int>(list[i].last_state_change), i};
-    std::stable_sort(order.begin(), order.end(),
-                     [](const refresh_key &a, const refresh_key &b) { return a.age > b.age; });
+        order[static_cast<size_t>(i)] = {
+            refresh_key_of(static_cast<int>(list[i].last_state_change)), i};
+    refresh_sort(order);
+    if (nodes.capacity() < static_cast<size_t>(size)) {
+        nodes.clear();
+        nodes.shrink_to_fit();
+        nodes.reserve(static_cast<size_t>(size));
+        status_prefer_huge(nodes.data(), nodes.capacity() * sizeof(age_node));
+    }
     nodes.resize(static_cast<size_t>(size));
     age_node *n = nodes.data();
     for (int k = 0; k < size; k++) {
         const refresh_key &o = order[static_cast<size_t>(k)];
-        n[k] = {o.idx, o.age, levels[o.idx], k + 1 < size ? &n[k + 1] : nullptr};
+        n[k] = {o.idx, static_cast<int>(list[o.idx].last_state_change), levels[o.idx],
+                k + 1 < size ? &n[k + 1] : nullptr};
     }
     return n;
 }
@@ -73,6 +112,12 @@ age_node *refresh_age_list(const item *list, const int *levels, int size,
 
 void status_refresh()
 {
+    static bool tables_hinted = false;
+    if (!tables_hinted) {
+        status_prefer_huge(host_list, sizeof host_list);
+        status_prefer_huge(service_list, sizeof service_list);
+        tables_hinted = true;
+    }
     status_debug = debugging == 1;
     if (status_debug)
         debug("read_status()...");

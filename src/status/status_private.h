@@ -11,6 +11,9 @@
 char *status_text(size_t size);
 char *status_copy(const char *text, size_t len);
 void status_texts_release();
+// Asks for huge pages over the whole 2 MB pages inside [p, p + len): large
+// tables are faulted in with far fewer page faults. A hint only.
+void status_prefer_huge(void *p, size_t len);
 
 // Whether the debug log is on for the read under way (checked once per read).
 extern bool status_debug;

@@ -1,0 +1,101 @@
+// Installation with cmake --install: the places an administrator expects,
+// DESTDIR staging, and a site's own files left alone.
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+#include "quelvan.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string install_sh(const std::string &cmd, int *status = nullptr)
+{
+    std::string out;
+    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int st = pclose(p);
+    if (status)
+        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+// Installs this build under prefix, staged below destdir.
+std::string install_into(const std::string &destdir, const std::string &prefix, int *status)
+{
+    const std::string build = fs::path(QUELVAN_BINARY).parent_path().string();
+    return install_sh("DESTDIR='" + destdir + "' cmake --install '" + build + "' --prefix '" +
+                          prefix + "'",
+                      status);
+}
+
+// The configuration directory of this build, seen from the install prefix.
+std::string config_dir_under(const std::string &root, const std::string &prefix)
+{
+    std::string dir = fs::path(hook_script_path).parent_path().string();
+    return fs::path(dir).is_absolute() ? root + dir : root + prefix + "/" + dir;
+}
+
+TEST(Install, PutsBinaryManPageAndSamplesInTheirPlaces)
+{
+    const std::string dir = test_dir();
+    const std::string root = dir + "/root", prefix = "/opt/quelvan";
+    int status = -1;
+    std::string log = install_into(root, prefix, &status);
+    ASSERT_EQ(status, 0) << log;
+
+    const std::string bin = root + prefix + "/bin/quelvan";
+    ASSERT_TRUE(fs::exists(bin)) << log;
+    EXPECT_EQ(install_sh("'" + bin + "' -V"), "Quelvan-0.32\n");
+
+    std::string man = read_file(root + prefix + "/share/man/man1/quelvan.1");
+    EXPECT_NE(man.find(".TH QUELVAN 1"), std::string::npos);
+    // The man page names the files where this build looks for them.
+    EXPECT_NE(man.find(hook_script_path), std::string::npos);
+    EXPECT_NE(man.find(status_file_path), std::string::npos);
+
+    for (const char *f : {"quelvanrc", "quelvan.pl", "quelvan.help"}) {
+        SCOPED_TRACE(f);
+        const std::string sample = read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/" + f);
+        ASSERT_FALSE(sample.empty());
+        EXPECT_EQ(read_file(root + prefix + "/share/doc/quelvan/examples/" + f), sample);
+        EXPECT_EQ(read_file(config_dir_under(root, prefix) + "/" + f), sample);
+    }
+    EXPECT_TRUE(fs::exists(root + prefix + "/share/doc/quelvan/README.md"));
+}
+
+TEST(Install, NeverOverwritesTheSitesOwnFiles)
+{
+    const std::string dir = test_dir();
+    const std::string root = dir + "/root", prefix = "/usr/local";
+    const std::string conf = config_dir_under(root, prefix);
+    write_file(conf + "/quelvan.pl", "# the site's own hook script\n");
+    write_file(conf + "/quelvanrc", "default level = CRITICAL\n");
+    int status = -1;
+    std::string log = install_into(root, prefix, &status);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_EQ(read_file(conf + "/quelvan.pl"), "# the site's own hook script\n");
+    EXPECT_EQ(read_file(conf + "/quelvanrc"), "default level = CRITICAL\n");
+    // The missing one is added, and the samples are still there to compare.
+    EXPECT_EQ(read_file(conf + "/quelvan.help"),
+              read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.help"));
+    EXPECT_EQ(read_file(root + prefix + "/share/doc/quelvan/examples/quelvan.pl"),
+              read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.pl"));
+
+    // A second install over the first changes nothing of the site's.
+    log = install_into(root, prefix, &status);
+    ASSERT_EQ(status, 0) << log;
+    EXPECT_EQ(read_file(conf + "/quelvan.pl"), "# the site's own hook script\n");
+}
+
+}  // namespace

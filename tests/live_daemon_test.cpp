@@ -1,0 +1,700 @@
+// The console beside a live Nagios 4 daemon: the daemon runs our own object
+// configuration (tests/live/objects.cfg.in), whose checks are a script that
+// prints a given text and ends with a given status, and the console reads
+// the status file that the daemon writes.
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <pwd.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "harness.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const NAGIOS_BIN = "/usr/sbin/nagios4";
+
+void live_sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// One hoststatus or servicestatus stanza of the daemon's status file.
+struct live_stanza {
+    std::string kind;  // "hoststatus" or "servicestatus"
+    std::map<std::string, std::string> keys;
+};
+
+struct live_status {
+    long created = 0;
+    std::vector<live_stanza> stanzas;
+
+    const live_stanza *find(const std::string &host, const std::string &service = "") const
+    {
+        for (const auto &s : stanzas) {
+            bool is_service = s.kind == "servicestatus";
+            if (is_service != !service.empty() || s.keys.at("host_name") != host)
+                continue;
+            if (!is_service || s.keys.at("service_description") == service)
+                return &s;
+        }
+        return nullptr;
+    }
+};
+
+live_status live_parse(const std::string &text)
+{
+    live_status st;
+    std::istringstream in(text);
+    std::string line;
+    live_stanza *cur = nullptr;
+    bool in_info = false;
+    while (std::getline(in, line)) {
+        if (line == "info {") {
+            in_info = true;
+            continue;
+        }
+        if (line == "hoststatus {" || line == "servicestatus {") {
+            st.stanzas.push_back({line.substr(0, line.size() - 2), {}});
+            cur = &st.stanzas.back();
+            continue;
+        }
+        if (line == "\t}") {
+            cur = nullptr;
+            in_info = false;
+            continue;
+        }
+        size_t eq = line.find('=');
+        if (line.empty() || line[0] != '\t' || eq == std::string::npos)
+            continue;
+        std::string key = line.substr(1, eq - 1), value = line.substr(eq + 1);
+        if (in_info && key == "created")
+            st.created = atol(value.c_str());
+        else if (cur)
+            cur->keys[key] = value;
+    }
+    return st;
+}
+
+// What stops a live test from running here, or "" when nothing does.
+std::string live_skip_reason()
+{
+    if (geteuid() != 0)
+        return "the daemon must be started as root (it drops to the nagios user)";
+    if (access(NAGIOS_BIN, X_OK) != 0)
+        return std::string(NAGIOS_BIN) + " is not installed (scripts/install-deps installs it)";
+    if (!getpwnam("nagios"))
+        return "there is no nagios user (the nagios4-core package makes it)";
+    return "";
+}
+
+// The processes that work for the run directory run: the daemon's check
+// workers run in process groups of their own and are found by the directory
+// on their command line.
+std::vector<pid_t> live_processes_of(const std::string &run)
+{
+    std::vector<pid_t> found;
+    if (run.empty())
+        return found;
+    DIR *proc = opendir("/proc");
+    if (!proc)
+        return found;
+    while (dirent *e = readdir(proc)) {
+        pid_t p = atoi(e->d_name);
+        if (p <= 0)
+            continue;
+        std::string cmdline = read_file("/proc/" + std::string(e->d_name) + "/cmdline");
+        for (char &c : cmdline)
+            if (c == '\0')
+                c = ' ';
+        if (cmdline.find(run + "/") != std::string::npos)
+            found.push_back(p);
+    }
+    closedir(proc);
+    return found;
+}
+
+// A Nagios daemon of its own, in a run directory of its own under /tmp (the
+// nagios user must reach it, which a checkout under /root would not allow).
+// It is stopped by its process id when the object goes, and, should the test
+// program die first, by a guard process that waits for the program's end.
+class live_daemon {
+public:
+    explicit live_daemon(const std::string &test_dir) : log_copy_(test_dir + "/nagios.log")
+    {
+        char tmpl[] = "/tmp/quelvan-live-XXXXXX";
+        if (!mkdtemp(tmpl)) {
+            ADD_FAILURE() << "mkdtemp: " << strerror(errno);
+            return;
+        }
+        run_ = tmpl;
+        std::string script = std::string(QUELVAN_SOURCE_DIR) + "/tests/live/start-nagios";
+        std::string out = test_dir + "/daemon.out";
+        pid_ = fork();
+        if (pid_ == 0) {
+            setpgid(0, 0);
+            int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                dup2(fd, 1);
+                dup2(fd, 2);
+            }
+            int null = open("/dev/null", O_RDONLY);
+            dup2(null, 0);
+            execl("/bin/sh", "sh", script.c_str(), run_.c_str(), static_cast<char *>(nullptr));
+            _exit(127);
+        }
+        if (pid_ < 0) {
+            ADD_FAILURE() << "fork: " << strerror(errno);
+            return;
+        }
+        start_guard();
+    }
+
+    ~live_daemon()
+    {
+        stop();
+        if (guard_fd_ >= 0) {
+            close(guard_fd_);  // the guard finds nothing left to stop
+            waitpid(guard_pid_, nullptr, 0);
+        }
+    }
+
+    live_daemon(const live_daemon &) = delete;
+    live_daemon &operator=(const live_daemon &) = delete;
+
+    const std::string &run_dir() const { return run_; }
+    std::string status_path() const { return run_ + "/status.dat"; }
+
+    // Waits until the daemon has written a status file for which ready()
+    // holds, written after every check that it waited for had its result.
+    bool wait_for(const std::function<bool(const live_status &)> &ready, int timeout_ms,
+                  live_status *seen = nullptr)
+    {
+        for (int waited = 0; waited <= timeout_ms; waited += 100) {
+            if (running()) {
+                live_status st = live_parse(read_file(status_path()));
+                if (seen)
+                    *seen = st;
+                if (!st.stanzas.empty() && ready(st))
+                    return true;
+            } else {
+                return false;
+            }
+            live_sleep(100);
+        }
+        return false;
+    }
+
+    // Sends an external command through the daemon's command file.
+    bool send(const std::string &command)
+    {
+        std::string line = "[" + std::to_string(time(nullptr)) + "] " + command + "\n";
+        for (int tries = 0; tries < 100; tries++) {
+            int fd = open((run_ + "/nagios.cmd").c_str(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0) {
+                ssize_t n = write(fd, line.data(), line.size());
+                close(fd);
+                if (n == static_cast<ssize_t>(line.size()))
+                    return true;
+            }
+            live_sleep(100);
+        }
+        return false;
+    }
+
+    bool running()
+    {
+        if (pid_ <= 0)
+            return false;
+        int status;
+        pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    std::string daemon_log() const { return read_file(run_ + "/nagios.log"); }
+
+    void stop()
+    {
+        if (pid_ > 0) {
+            stop_daemon(pid_, run_);
+            pid_ = -1;
+        }
+        if (!run_.empty()) {
+            std::error_code ec;
+            fs::copy_file(run_ + "/nagios.log", log_copy_, fs::copy_options::overwrite_existing,
+                          ec);
+            fs::remove_all(run_, ec);
+            run_.clear();
+        }
+    }
+
+private:
+    // Ends the daemon started as pid (its own process group) and every
+    // process that it started for the run directory run.
+    static void stop_daemon(pid_t pid, const std::string &run)
+    {
+        kill(pid, SIGTERM);
+        bool gone = false;
+        for (int i = 0; i < 200 && !gone; i++) {
+            gone = waitpid(pid, nullptr, WNOHANG) == pid;
+            if (!gone)
+                usleep(50000);
+        }
+        if (!gone) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        for (pid_t worker : live_processes_of(run))
+            kill(worker, SIGKILL);
+    }
+
+    void start_guard()
+    {
+        int fds[2];
+        if (pipe2(fds, O_CLOEXEC) != 0)
+            return;
+        pid_t daemon = pid_;
+        std::string run = run_;
+        guard_pid_ = fork();
+        if (guard_pid_ == 0) {
+            close(fds[1]);
+            char c;
+            while (read(fds[0], &c, 1) < 0 && errno == EINTR) {
+            }
+            // The test program has ended or let go: stop whatever is left.
+            if (kill(daemon, 0) == 0) {
+                kill(daemon, SIGTERM);
+                for (int i = 0; i < 100 && kill(daemon, 0) == 0; i++)
+                    usleep(50000);
+                kill(-daemon, SIGKILL);
+            }
+            for (pid_t worker : live_processes_of(run))
+                kill(worker, SIGKILL);
+            _exit(0);
+        }
+        close(fds[0]);
+        if (guard_pid_ < 0) {
+            close(fds[1]);
+            return;
+        }
+        guard_fd_ = fds[1];
+    }
+
+    std::string run_;
+    std::string log_copy_;
+    pid_t pid_ = -1;
+    pid_t guard_pid_ = -1;
+    int guard_fd_ = -1;
+};
+
+#define LIVE_SKIP_UNLESS_POSSIBLE()                                     \
+    do {                                                                \
+        std::string reason = live_skip_reason();                        \
+        if (!reason.empty())                                            \
+            GTEST_SKIP() << "no live Nagios daemon here: " << reason;   \
+    } while (0)
+
+const std::string LONG_CHUNK = "log line 0123456789 abcdefghij klmnopqrst uvwxyz.";
+
+std::string repeat(const std::string &s, int n)
+{
+    std::string r;
+    for (int i = 0; i < n; i++)
+        r += s;
+    return r;
+}
+
+// Every object has the result of its first check (or, for those without
+// active checks, is still unchecked), and the host behind the gateway has
+// been found unreachable.
+bool live_all_checked(const live_status &st)
+{
+    if (st.stanzas.size() != 13)
+        return false;
+    for (const auto &s : st.stanzas) {
+        bool passive_only = s.keys.count("active_checks_enabled") &&
+                            s.keys.at("active_checks_enabled") == "0";
+        if (!passive_only && s.keys.at("has_been_checked") != "1")
+            return false;
+    }
+    const live_stanza *behind = st.find("app-behind");
+    return behind && behind->keys.at("current_state") == "2";
+}
+
+TEST(LiveDaemon, StatusFileHoldsTheConfiguredStates)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    live_status st;
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+
+    struct expect_row {
+        std::string host, service, state, output;
+    };
+    const expect_row rows[] = {
+        {"web-01", "", "0", "PING OK rta=0.5 ms"},
+        {"db-01", "", "0", "PING OK   rta=0.7 ms"},
+        {"gw-down", "", "1", "PING CRITICAL all lost"},
+        {"app-behind", "", "2", "PING CRITICAL no route"},
+        {"cache-new", "", "0", ""},
+        {"web-01", "HTTP", "0", "HTTP OK size=512 bytes"},
+        {"web-01", "TLS", "0", "gültig, läuft 30 Tage"},
+        {"web-01", "Disk", "1", "DISK WARNING /var at 85 pct"},
+        {"web-01", "Spool", "0", ""},
+        {"db-01", "MySQL", "2", "CRITICAL   connection   refused"},
+        {"db-01", "Backup", "3", "UNKNOWN no backup log"},
+        {"db-01", "Log", "0", repeat(LONG_CHUNK, 40)},
+        {"db-01", "Passive", "0", ""},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.host + " " + r.service);
+        const live_stanza *s = st.find(r.host, r.service);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(s->keys.at("current_state"), r.state);
+        EXPECT_EQ(s->keys.at("plugin_output"), r.output);
+    }
+    // Never checked: no result and no state change yet.
+    EXPECT_EQ(st.find("cache-new")->keys.at("last_state_change"), "0");
+    EXPECT_EQ(st.find("db-01", "Passive")->keys.at("has_been_checked"), "0");
+    EXPECT_GT(st.created, 0);
+
+    // Nothing outside the run directory: no update check, no mail.
+    EXPECT_EQ(nagios.daemon_log().find("update"), std::string::npos) << nagios.daemon_log();
+}
+
+TEST(LiveDaemon, PassiveResultReachesTheStatusFile)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
+    EXPECT_TRUE(nagios.wait_for(
+        [](const live_status &st) {
+            const live_stanza *s = st.find("db-01", "Passive");
+            return s && s->keys.at("current_state") == "2" &&
+                   s->keys.at("plugin_output") == "PASSIVE CRITICAL sent";
+        },
+        30000))
+        << nagios.daemon_log();
+}
+
+TEST(LiveDaemon, StopEndsTheDaemonAndItsWorkers)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    const std::string run = nagios.run_dir();
+    nagios.stop();
+    EXPECT_FALSE(fs::exists(run));
+    // No process is left that works for that run directory.
+    bool left = true;
+    for (int i = 0; i < 50 && left; i++) {
+        left = !live_processes_of(run).empty();
+        if (left)
+            live_sleep(100);
+    }
+    EXPECT_FALSE(left);
+}
+
+
+// --- the console beside the daemon ---
+
+// A working directory for the console: the hook script and help file, and
+// status.dat pointing at the daemon's status file.
+void live_console_dir(const std::string &dir, const live_daemon &nagios,
+                      const std::string &hook = PASS_THROUGH_HOOK)
+{
+    write_defaults(dir, "", hook);
+    fs::remove(status_path(dir));
+    fs::create_symlink(nagios.status_path(), status_path(dir));
+}
+
+std::string live_ctime(long t, size_t n)
+{
+    time_t tt = t;
+    char buf[64];
+    ctime_r(&tt, buf);  // TZ=UTC in the test program as in the console
+    return std::string(buf).substr(0, n);
+}
+
+// The status file's time that the screen shows (title row, 19 characters),
+// found among the last minutes' seconds.
+long live_shown_created(const tty &t)
+{
+    std::string title = tty_row(t, 1);
+    if (title.size() < 78)
+        return 0;
+    std::string shown = title.substr(59, 19);
+    long now = time(nullptr);
+    for (long s = now + 5; s > now - 600; s--)
+        if (live_ctime(s, 19) == shown)
+            return s;
+    return 0;
+}
+
+std::string live_duration(long d)
+{
+    char buf[64];
+    if (d <= 3599)
+        snprintf(buf, sizeof buf, "%ldm %lds", d / 60, d % 60);
+    else if (d <= 86399)
+        snprintf(buf, sizeof buf, "%ldh %ldm", d / 3600, (d % 3600) / 60);
+    else
+        snprintf(buf, sizeof buf, "%ldd %ldh", d / 86400, (d % 86400) / 3600);
+    return buf;
+}
+
+// One item line of an 80-column screen with pad 1: state, the name over the
+// right-aligned output in 40 columns, last change and duration.
+std::string live_line(const std::string &state, const std::string &name, const std::string &output,
+                      const std::string &last_change, const std::string &duration)
+{
+    char field[64];
+    snprintf(field, sizeof field, "%40.40s", output.c_str());
+    std::string f = field;
+    f.replace(0, std::min(name.size(), f.size()), name.substr(0, f.size()));
+    char head[16], change[64];
+    snprintf(head, sizeof head, "%-8.8s ", state.c_str());
+    snprintf(change, sizeof change, " %16.16s  %8.8s", last_change.c_str(), duration.c_str());
+    std::string row = std::string(" ") + head + " " + f + " " + change;
+    row.erase(row.find_last_not_of(' ') + 1);
+    return row;
+}
+
+// What one object looks like on the console, and what the daemon wrote.
+struct live_item {
+    std::string host, service;  // service empty for a host
+    std::string state;          // as the console names it
+    std::string output;         // as shown
+    bool pending;
+};
+
+std::string live_item_line(const live_item &it, const live_status &st, long created)
+{
+    const live_stanza *s = st.find(it.host, it.service);
+    long lsc = s ? atol(s->keys.at("last_state_change").c_str()) : 0;
+    // A service's name is its display name "host description".
+    std::string name = it.service.empty() ? it.host + " " : it.host + " " + it.service + "  ";
+    if (it.pending)
+        return live_line(it.state, name, it.output, " not applicable ", "0m 0s");
+    return live_line(it.state, name, it.output, live_ctime(lsc, 16), live_duration(created - lsc));
+}
+
+// The item rows (7 to 19) of the screen, without trailing blanks.
+std::vector<std::string> live_item_rows(const tty &t)
+{
+    std::vector<std::string> rows;
+    for (int r = 7; r <= 19; r++) {
+        std::string row = tty_row(t, r);
+        if (!row.empty())
+            rows.push_back(row);
+    }
+    return rows;
+}
+
+const std::string LONG_SHOWN = repeat(LONG_CHUNK, 1).substr(0, 40);
+
+// The objects of tests/live/objects.cfg.in in the daemon's order (by name).
+const live_item HOSTS[] = {
+    {"app-behind", "", "", "PING CRITICAL no route", false},  // UNREACHABLE: no state name
+    {"cache-new", "", "PENDING", "(Host assumed to be up)", true},
+    {"db-01", "", "UP", "PING OK   rta=0.7 ms", false},
+    {"gw-down", "", "DOWN", "PING CRITICAL all lost", false},
+    {"web-01", "", "UP", "PING OK rta=0.5 ms", false},
+};
+const live_item SERVICES[] = {
+    {"db-01", "Backup", "UNKNOWN", "UNKNOWN no backup log", false},
+    {"db-01", "Log", "OKAY", LONG_SHOWN, false},
+    {"db-01", "MySQL", "CRITICAL", "CRITICAL   connection   refused", false},
+    {"db-01", "Passive", "PENDING", "", true},
+    {"web-01", "Disk", "WARNING", "DISK WARNING /var at 85 pct", false},
+    {"web-01", "HTTP", "OKAY", "HTTP OK size=512 bytes", false},
+    {"web-01", "Spool", "PENDING", "", true},
+    {"web-01", "TLS", "OKAY", "gültig, läuft 30 Tage", false},
+};
+
+int live_level(const std::string &state)
+{
+    if (state == "UP" || state == "OKAY")
+        return 0;
+    if (state == "DOWN" || state == "CRITICAL")
+        return 2;
+    return 1;
+}
+
+// Checks the item rows of the screen against the items at or above level,
+// in the daemon's order or by age (newest state change first; a pending
+// item's change is the status file's time).
+void live_expect_rows(const tty &t, const live_status &st, long created, bool hosts, int level,
+                      bool by_age = false)
+{
+    std::vector<const live_item *> items;
+    const live_item *begin = hosts ? std::begin(HOSTS) : std::begin(SERVICES);
+    const live_item *end = hosts ? std::end(HOSTS) : std::end(SERVICES);
+    for (const live_item *it = begin; it != end; ++it)
+        if (live_level(it->state) >= level)
+            items.push_back(it);
+    if (by_age) {
+        auto age = [&](const live_item *it) {
+            const live_stanza *s = st.find(it->host, it->service);
+            return it->pending || !s ? created : atol(s->keys.at("last_state_change").c_str());
+        };
+        std::stable_sort(items.begin(), items.end(),
+                         [&](const live_item *a, const live_item *b) { return age(a) > age(b); });
+    }
+    std::vector<std::string> rows = live_item_rows(t);
+    ASSERT_EQ(rows.size(), items.size()) << tty_screen(t);
+    for (size_t i = 0; i < items.size(); i++) {
+        const live_item &it = *items[i];
+        SCOPED_TRACE(it.host + " " + it.service);
+        if (it.output.find("ü") != std::string::npos) {
+            // Multi-byte text: its place in the field depends on its width.
+            EXPECT_EQ(rows[i].rfind(" OKAY      web-01 TLS  ", 0), 0u) << rows[i];
+            // Right-aligned by its width: it ends where the field ends.
+            EXPECT_NE(rows[i].find(it.output + "  Thu Jan  1 00:00"), std::string::npos) << rows[i];
+            continue;
+        }
+        std::string line = live_item_line(it, st, created);
+        if (it.state.empty()) {
+            // A state the console has no name for: the first columns are open.
+            EXPECT_EQ(rows[i].substr(10), line.substr(10)) << rows[i];
+            EXPECT_EQ(rows[i].find("UP"), std::string::npos) << rows[i];
+        } else {
+            EXPECT_EQ(rows[i], line);
+        }
+    }
+}
+
+TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    live_status st;
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    live_console_dir(dir, nagios);
+
+    // No timer: the screen keeps the one read made at start-up.
+    tty t = tty_start(dir, {"-i", "0"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t) << tty_stderr(t);
+    long created = live_shown_created(t);
+    ASSERT_NE(created, 0) << tty_screen(t);
+
+    struct view {
+        const char *key;  // "" for the start view
+        const char *count;
+        bool hosts;
+        int level;
+        bool by_age;
+    };
+    const view views[] = {
+        {"", "8 Service Objects", false, 0, false},
+        {"w", "5 Alerts", false, 1, false},
+        {"c", "1 Alert", false, 2, false},
+        {"u", "5 Host Objects", true, 0, false},
+        {"d", "1 Down Host", true, 2, false},
+        {"s", "Sort: by age", true, 2, true},
+        {"u", "5 Host Objects", true, 0, true},
+        {"o", "8 Service Objects", false, 0, true},
+        {"w", "5 Alerts", false, 1, true},
+        {"t", "Sort: by name", false, 1, false},
+    };
+    for (const auto &v : views) {
+        SCOPED_TRACE(std::string("key ") + v.key);
+        if (*v.key) {
+            tty_type(t, v.key);
+            ASSERT_TRUE(tty_wait(t, v.count, 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+            // The message pause is over once the command row is bare again.
+            ASSERT_TRUE(tty_wait_gone(t, "mode", 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait_gone(t, "sort by", 10000)) << tty_screen(t);
+        }
+        EXPECT_NE((tty_row(t, 1) + tty_row(t, 2)).find(v.count), std::string::npos)
+            << tty_screen(t);
+        EXPECT_NE(tty_row(t, 3).find("page 1 of 1"), std::string::npos) << tty_row(t, 3);
+        live_expect_rows(t, st, created, v.hosts, v.level, v.by_age);
+    }
+
+    // A regex filter over the daemon's UTF-8 text, among all services.
+    tty_type(t, "o");
+    ASSERT_TRUE(tty_wait(t, "8 Service Objects", 10000)) << tty_screen(t);
+    tty_type(t, "/");
+    ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
+    tty_type(t, "läuft");
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, " 1 matches the filter", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    std::vector<std::string> rows = live_item_rows(t);
+    ASSERT_EQ(rows.size(), 1u) << tty_screen(t);
+    EXPECT_NE(rows[0].find("web-01 TLS"), std::string::npos) << rows[0];
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+    EXPECT_EQ(tty_stderr(t), "");
+}
+
+TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    live_console_dir(dir, nagios);
+
+    tty t = tty_start(dir, {"-i", "2", "-l", "c"});
+    ASSERT_TRUE(tty_wait(t, "1 Alert", 20000)) << tty_screen(t) << tty_stderr(t);
+    EXPECT_EQ(tty_screen(t).find("PASSIVE"), std::string::npos);
+
+    ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
+    // No key is pressed: the timer's re-read brings the new state.
+    ASSERT_TRUE(tty_wait(t, "2 Alerts", 30000)) << tty_screen(t) << nagios.daemon_log();
+    ASSERT_TRUE(tty_wait(t, "PASSIVE CRITICAL sent", 10000)) << tty_screen(t);
+    std::string row;
+    for (int r = 7; r <= 19; r++)
+        if (tty_row(t, r).find("db-01 Passive") != std::string::npos)
+            row = tty_row(t, r);
+    EXPECT_EQ(row.rfind(" CRITICAL  db-01 Passive  ", 0), 0u) << tty_screen(t);
+    EXPECT_NE(row.find("PASSIVE CRITICAL sent"), std::string::npos) << row;
+
+    // A host result too: cache-new, never checked, goes DOWN.
+    tty_type(t, "d");
+    ASSERT_TRUE(tty_wait(t, "1 Down Host", 10000)) << tty_screen(t);
+    ASSERT_TRUE(nagios.send("PROCESS_HOST_CHECK_RESULT;cache-new;1;PASSIVE DOWN sent"));
+    ASSERT_TRUE(tty_wait(t, "2 Down Hosts", 30000)) << tty_screen(t) << nagios.daemon_log();
+    EXPECT_TRUE(tty_wait(t, "PASSIVE DOWN sent", 10000)) << tty_screen(t);
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+}
+
+}  // namespace
