@@ -1,7 +1,6 @@
 // The command line: settings it leaves, texts it prints, statuses it ends with.
 #include <gtest/gtest.h>
 
-#include <getopt.h>
 #include <string>
 #include <vector>
 
@@ -12,16 +11,10 @@
 namespace {
 
 // Applies options in-process, from start values.
-void apply(std::vector<std::string> args)
+void apply(const std::vector<std::string> &args)
 {
     reset_settings();
-    args.insert(args.begin(), "quelvan");
-    std::vector<char *> argv;
-    for (auto &a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    optind = 0;  // glibc: start a new scan
-    frame_options(static_cast<int>(args.size()), argv.data());
+    apply_options(args);
 }
 
 std::string usage_text(int interval = 90, int header = 2, int padding = 1)

@@ -2,7 +2,6 @@
 // order: each may override what came before it.
 #include <gtest/gtest.h>
 
-#include <getopt.h>
 #include <unistd.h>
 
 #include <climits>
@@ -53,13 +52,7 @@ public:
     {
         testing::internal::CaptureStdout();
         read_dot_files();
-        args.insert(args.begin(), "quelvan");
-        std::vector<char *> argv;
-        for (auto &a : args)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
-        optind = 0;  // glibc: start a new scan
-        frame_options(static_cast<int>(args.size()), argv.data());
+        apply_options(args);
         return testing::internal::GetCapturedStdout();
     }
 

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/frame.h"
 #include "quelvan.h"
 
 namespace fs = std::filesystem;
@@ -372,13 +373,15 @@ int tty_wait_exit(const tty &t, int timeout_ms)
 
 std::string tty_stderr(const tty &t) { return read_file(t.dir + "/stderr.txt"); }
 
-std::string tty_cursor(const tty &t)
+std::string tty_query(const tty &t, const std::string &format)
 {
-    std::string s = harness_tmux(t, "display-message -p -t q '#{cursor_y},#{cursor_x}'");
-    if (!s.empty() && s.back() == '\n')
+    std::string s = harness_tmux(t, "display-message -p -t q " + harness_quote(format));
+    while (!s.empty() && s.back() == '\n')
         s.pop_back();
     return s;
 }
+
+std::string tty_cursor(const tty &t) { return tty_query(t, "#{cursor_y},#{cursor_x}"); }
 
 void reset_settings()
 {
@@ -398,4 +401,15 @@ void reset_settings()
     num_pages = 0;
     need_swipe = 0;
     spacebar_direction = 0;
+}
+
+void apply_options(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "quelvan");
+    std::vector<char *> argv;
+    for (auto &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    optind = 0;  // glibc: start a new scan
+    frame_options(static_cast<int>(args.size()), argv.data());
 }

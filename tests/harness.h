@@ -83,6 +83,9 @@ void tty_resize(const tty &t, int cols, int rows);
 int tty_wait_exit(const tty &t, int timeout_ms = 5000);
 // What the program wrote on standard error so far.
 std::string tty_stderr(const tty &t);
+// A tmux format of the program's pane, e.g. "#{cursor_flag}" (1 while the
+// cursor is shown).
+std::string tty_query(const tty &t, const std::string &format);
 // Cursor position of the pane as "row,col".
 std::string tty_cursor(const tty &t);
 
@@ -91,4 +94,7 @@ std::string tty_cursor(const tty &t);
 // Puts every view setting back to its start value (unit tests that run the
 // option or configuration code in-process).
 void reset_settings();
+// Applies command-line options in-process, as the program does after its
+// configuration files (argv[0] is added).
+void apply_options(std::vector<std::string> args);
 #endif

@@ -87,29 +87,13 @@ inline bool wait_row(const tty &t, int r, const std::string &text, int timeout_m
     return false;
 }
 
-// A format of tmux's display-message for the console's pane, e.g.
-// "#{cursor_flag}" (1 while the cursor is shown).
-inline std::string pane_query(const tty &t, const std::string &format)
-{
-    std::string out;
-    std::string cmd = "tmux -L " + t.socket + " display-message -p -t q '" + format + "'";
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
 
 // Waits until the display-message format gives want.
 inline bool wait_query(const tty &t, const std::string &format, const std::string &want,
                        int timeout_ms = 8000)
 {
     for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (pane_query(t, format) == want)
+        if (tty_query(t, format) == want)
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

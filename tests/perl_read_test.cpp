@@ -10,21 +10,6 @@
 
 namespace {
 
-// A tmux format of the test's pane.
-std::string pane_query(const tty &t, const std::string &format)
-{
-    std::string cmd = "tmux -L " + t.socket + " display-message -p -t q '" + format + "'";
-    std::string out;
-    if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[256];
-        while (fgets(buf, sizeof buf, p))
-            out += buf;
-        pclose(p);
-    }
-    while (!out.empty() && out.back() == '\n')
-        out.pop_back();
-    return out;
-}
 
 const std::string LEAVE_SCREEN = "\x1b[?1049l";  // what endwin writes last on xterm
 
@@ -89,7 +74,7 @@ TEST(PerlRead, TerminalIsRestoredAfterAHookError)
     // status, not always both; the message and the status are checked
     // without tmux above. What the terminal shows is the normal screen.
     ASSERT_NE(tty_wait_exit(t, 20000), -1) << tty_screen(t);
-    EXPECT_EQ(pane_query(t, "#{alternate_on}"), "0");
+    EXPECT_EQ(tty_query(t, "#{alternate_on}"), "0");
 }
 
 }  // namespace
