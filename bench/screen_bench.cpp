@@ -25,18 +25,6 @@ namespace {
 
 constexpr int NOW = 1700000000;
 
-const char *const HOOK = R"PERL(
-sub host_plugin_hook { return $_[0]; }
-sub service_plugin_hook { return $_[0]; }
-sub regex_hook {
-    my ($text, $pattern, $mode) = @_;
-    my $match = eval { $text =~ /$pattern/ };
-    if ($@) { $@ = ''; return 0; }
-    return $mode == 0 ? !$match : $match;
-}
-1;
-)PERL";
-
 // 250,000 services on 25,000 hosts, every tenth one in trouble.
 void bench_fill()
 {
@@ -209,7 +197,9 @@ int main(int argc, char **argv)
     }
     if (hook.has_parent_path())
         fs::create_directories(hook.parent_path());
-    std::ofstream(hook) << HOOK;
+    // The regex filter is measured through the hook script that ships.
+    fs::copy_file(fs::path(QUELVAN_SOURCE_DIR) / "sample/etc/quelvan.pl", hook,
+                  fs::copy_options::overwrite_existing);
     perl_hook_init();
     bench_fill();
 
