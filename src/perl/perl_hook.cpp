@@ -5,13 +5,17 @@
 // cannot cut into a call because SIGALRM is blocked everywhere but in the key
 // loop's wait (frame/timer.cpp), and hook_call asserts that calls never nest.
 //
-// A call runs inside an eval scope of its own: an exception from the script
-// (a die, a sub the script does not define, a result whose stringification
-// dies) ends the program with the eval-error message like a true $@ does,
-// instead of leaving Perl to end the process with the terminal still in
-// curses mode. Unlike call_sv's own G_EVAL, that scope neither clears $@ on
-// entry nor on a normal return, so the script sees $@ exactly as it left it
-// and nothing needs saving or restoring around a call.
+// A call runs inside call_sv's eval: an exception from the script (a die, a
+// sub the script does not define, a result whose stringification dies) ends
+// the program with the eval-error message like a true $@ does, instead of
+// leaving Perl to end the process with the terminal still in curses mode.
+// That eval clears $@ when it starts and when it ends normally, yet the
+// script must see $@ as it left it, and a true $@ after a hook is an error.
+// So the eval runs a small XSUB of ours, hook_runner, which puts the script's
+// $@ back, calls the sub without an eval of its own (a die unwinds to the
+// outer one) and reads $@ right after the sub returned, before the eval's
+// end clears it. Only the interface of perlembed, perlcall and perlapi is
+// used: nothing here depends on how a release builds its eval scopes.
 #include <cassert>
 #include <cstdint>
 #include <cstdio>
@@ -57,6 +61,7 @@ struct hook_request {
     char *text;                // text hooks: the caller's buffer
     size_t text_len;           // its length before the call
     int answer;                // regex hook: the low 32 bits of the result
+    void (*body)();            // what hook_runner runs
     bool finished;             // the body got to its end
     bool errsv_true;           // the script left $@ true ...
     std::string error;         // ... with this text (or the exception's text)
@@ -64,6 +69,22 @@ struct hook_request {
 hook_request request;
 
 bool in_call = false;
+
+// The script's $@ between calls: a false value (a true one ends the program).
+// Mostly it is the plain empty string the eval leaves in $@ anyway, and
+// then nothing needs copying in or out.
+SV *errsv_kept;
+bool errsv_kept_empty;
+
+bool errsv_is_plain_empty(SV *sv)
+{
+    return SvPOK(sv) && SvCUR(sv) == 0 && !SvIOKp(sv) && !SvNOKp(sv) && !SvROK(sv) &&
+           !SvUTF8(sv) && !SvMAGICAL(sv) && !SvREADONLY(sv) && !SvOBJECT(sv);
+}
+
+// hook_runner, made an anonymous XSUB when the interpreter starts: the
+// script has no name to call it, redefine it or undefine it by.
+CV *hook_runner_cv;
 
 // An argument scalar to fill for the next call. One that the script kept (a
 // reference or an alias stored away), marked read-only, blessed or gave
@@ -127,9 +148,11 @@ void hook_take_text(SV *result)
 }
 
 // One call of a sub in scalar context, its result taken, its temporaries
-// freed, then $@ examined as the script left it. Runs inside the eval scope.
+// freed, then $@ examined as the script left it. Runs inside the eval.
 void hook_call_body()
 {
+    if (!errsv_kept_empty)
+        sv_setsv(ERRSV, errsv_kept);  // the eval emptied it on entry
     dSP;
     ENTER;
     SAVETMPS;
@@ -149,12 +172,17 @@ void hook_call_body()
     FREETMPS;
     LEAVE;
 
-    SV *err = ERRSV;
+    SV *err = ERRSV;  // fetched anew: the script may have replaced the glob's scalar
     if (SvTRUE(err)) {
         STRLEN len;
         const char *s = SvPV(err, len);
         request.error.assign(s, len);
         request.errsv_true = true;
+    } else if (errsv_is_plain_empty(err)) {
+        errsv_kept_empty = true;
+    } else {
+        sv_setsv(errsv_kept, err);
+        errsv_kept_empty = false;
     }
 }
 
@@ -166,43 +194,35 @@ void hook_error_text_body()
     request.error.assign(s, len);
 }
 
-// The op in force while the eval scope is made: it gives the scope its
-// scalar context.
-OP hook_scalar_op;
+// The XSUB that call_sv runs inside its eval: it runs request.body, and marks
+// the request finished when the body got to its end. An exception skips the
+// rest, so nothing here may need a destructor.
+void hook_runner(pTHX_ CV *)
+{
+    dXSARGS;
+    PERL_UNUSED_VAR(items);
+    request.body();
+    request.finished = true;
+    XSRETURN_EMPTY;
+}
 
-// Runs body inside an eval scope; true when it got to its end. An exception
-// lands in $@ and unwinds to here. The scope is made with G_KEEPERR, which
-// keeps it from clearing $@, and the flag is then taken off again so that an
-// exception still sets $@ instead of only warning.
+// Runs body inside call_sv's eval; true when it got to its end. An exception
+// lands in $@. An exit from the script unwinds through the eval and ends
+// the process with the script's status (the exit handlers restore the
+// terminal).
 bool hook_run_protected(void (*body)())
 {
+    request.body = body;
     request.finished = false;
+    dSP;
     ENTER;
     SAVETMPS;
-    SV **const oldsp = PL_stack_sp;
-    OP *const oldop = PL_op;
-    const I32 old_cxix = cxstack_ix;
-    hook_scalar_op.op_flags = OPf_WANT_SCALAR;
-    PL_op = &hook_scalar_op;
-    Perl_create_eval_scope(aTHX_ nullptr, G_KEEPERR | G_FAKINGEVAL);
-    PL_in_eval &= ~EVAL_KEEPERR;
-    int ret;
-    dJMPENV;
-    JMPENV_PUSH(ret);
-    if (ret == 0) {
-        body();
-        request.finished = true;
-    } else if (ret != 3) {
-        // The script called exit: everything is unwound; end as Perl would.
-        JMPENV_POP;
-        my_exit(STATUS_EXIT);
-    }
-    // An exception has popped the scope already; a normal end has not.
-    if (cxstack_ix > old_cxix)
-        Perl_delete_eval_scope(aTHX);
-    JMPENV_POP;
-    PL_op = oldop;
-    PL_stack_sp = oldsp;
+    PUSHMARK(SP);
+    PUTBACK;
+    int count = call_sv(reinterpret_cast<SV *>(hook_runner_cv), G_EVAL | G_VOID);
+    SPAGAIN;
+    SP -= count;
+    PUTBACK;
     FREETMPS;
     LEAVE;
     return request.finished;
@@ -220,13 +240,18 @@ void hook_call()
     if (!hook_run_protected(hook_call_body)) {
         // The exception is in $@. Its text may need the script's own code
         // (an object with overloading), so that runs protected too; when
-        // that dies, the new exception is shown instead.
+        // that dies, the new exception is shown instead. The copy is taken
+        // first because the eval clears $@ on entry.
         request.error = "an exception that cannot be shown as text";
+        ENTER;
+        SAVETMPS;
         for (int tries = 0; tries < 3; tries++) {
             request.args[0] = sv_2mortal(newSVsv(ERRSV));
             if (hook_run_protected(hook_error_text_body))
                 break;
         }
+        FREETMPS;
+        LEAVE;
         in_call = false;
         fatal_perl("fatal error: perl eval error: %s\r\n", request.error.c_str());
     }
@@ -234,6 +259,9 @@ void hook_call()
         in_call = false;
         fatal_perl("fatal error: perl eval error: %s\r\n", request.error.c_str());
     }
+    // The eval's normal end emptied $@: the script's own value goes back.
+    if (!errsv_kept_empty)
+        sv_setsv(ERRSV, errsv_kept);
     in_call = false;
 }
 
@@ -279,6 +307,10 @@ void perl_hook_init()
         fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
     if (perl_run(my_perl) > 0)
         fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
+
+    hook_runner_cv = newXS_flags(nullptr, hook_runner, __FILE__, nullptr, 0);
+    errsv_kept = newSVsv(ERRSV);  // the main program's $@, seen by the test call
+    errsv_kept_empty = false;
 
     char text[TEXT_SIZE];
     text_copy(text, "testing perl hook eval");
@@ -328,6 +360,10 @@ void perl_hook_free()
         SvREFCNT_dec(gv);
         gv = nullptr;
     }
+    SvREFCNT_dec(errsv_kept);
+    errsv_kept = nullptr;
+    SvREFCNT_dec(hook_runner_cv);
+    hook_runner_cv = nullptr;
     PL_perl_destruct_level = 0;
     perl_destruct(my_perl);
     perl_free(my_perl);
