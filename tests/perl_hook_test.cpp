@@ -526,6 +526,33 @@ sub service_plugin_hook { $_[0] }
     expect_fatal([] { hook(HOOK_HOST, "set oops"); }, "fatal error: perl eval error: oops\r\n");
 }
 
+// A false $@ of any kind reaches the next call as it was: an object whose
+// truth is false keeps its class, and the empty string comes back after it.
+TEST_F(PerlHook, FalseErrorVariableKeepsItsValue)
+{
+    start(R"PERL(
+package Quiet;
+use overload bool => sub { 0 }, '""' => sub { "quiet" };
+package main;
+sub host_plugin_hook {
+    my $seen = !defined $@ ? "undef" : ref $@ ? ref($@) . "=$@" : "[$@]";
+    $@ = bless {}, 'Quiet' if $_[0] =~ /^obj/;
+    $@ = "" if $_[0] =~ /^empty/;
+    $@ = 0 if $_[0] =~ /^zero/;
+    return $seen;
+}
+sub service_plugin_hook { $_[0] }
+1;
+)PERL");
+    EXPECT_EQ(hook(HOOK_HOST, "obj........."), "[]");
+    EXPECT_EQ(hook(HOOK_HOST, "look........"), "Quiet=quiet");
+    EXPECT_EQ(hook(HOOK_HOST, "empty......."), "Quiet=quiet");
+    EXPECT_EQ(hook(HOOK_HOST, "zero........"), "[]");
+    EXPECT_EQ(hook(HOOK_HOST, "obj........."), "[0]");
+    EXPECT_EQ(hook(HOOK_HOST, "empty......."), "Quiet=quiet");
+    EXPECT_EQ(hook(HOOK_HOST, "look........"), "[]");
+}
+
 TEST_F(PerlHook, MainProgramLeavingErrorIsSeenByTheTestCall)
 {
     write_file(hook_path(dir), R"PERL(

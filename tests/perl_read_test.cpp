@@ -77,4 +77,29 @@ TEST(PerlRead, TerminalIsRestoredAfterAHookError)
     EXPECT_EQ(tty_query(t, "#{alternate_on}"), "0");
 }
 
+// A script that exits ends the program with its own status, the screen
+// ended first, in a real terminal too.
+TEST(PerlRead, ExitInAHookEndsWithItsStatus)
+{
+    const std::string script = "sub host_plugin_hook { $_[0] }\n"
+                               "sub service_plugin_hook { exit 7 if -e 'stop'; $_[0] }\n";
+    const std::string dir = test_dir();
+    write_defaults(dir, read_stanzas(), script);
+    write_file(dir + "/stop", "");
+    run_result r = run_quelvan(dir, {}, {{"TERM", "xterm"}});
+    EXPECT_EQ(r.status, 7);
+    EXPECT_EQ(r.err, "");
+    EXPECT_NE(r.out.find(LEAVE_SCREEN), std::string::npos) << r.out;
+
+    const std::string tty_dir = test_dir();
+    write_defaults(tty_dir, read_stanzas(), script);
+    tty t = tty_start(tty_dir, {"-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    write_file(tty_dir + "/stop", "");
+    int status = tty_wait_exit(t, 20000);
+    ASSERT_NE(status, -1) << tty_screen(t);
+    EXPECT_EQ(status, 7);
+    EXPECT_EQ(tty_query(t, "#{alternate_on}"), "0");
+}
+
 }  // namespace
