@@ -7,7 +7,7 @@
 constexpr int MAX_ITEMS = 250000;          // capacity of each object table
 constexpr int TEXT_SIZE = 1024;            // size of every settings text and work buffer
 constexpr int NUM_FKEYS = 13;              // function-key slots 0..12 (F1..F12 use 1..12)
-extern const char *const VERSION;          // "0.32"
+extern const char *const VERSION;          // the project version, from the build
 
 // filter_set bits
 constexpr int FILTER_REGEX = 1;            // name_filter: show only what matches

@@ -36,7 +36,12 @@ std::string usage_text(int interval = 90, int header = 2, int padding = 1)
            std::to_string(padding) + ")\n" +
            "  -s <n|a>         sort objects by-name or by-age\n"
            "  -V               print version and exit\n"
-           "  -v /perl_regex/  negative filter host/service/plugin-output with /perl_regex/\n";
+           "  -v /perl_regex/  negative filter host/service/plugin-output with /perl_regex/\n"
+           "files:\n"
+           "  status file      " + std::string(status_file_path) + "\n" +
+           "  configuration    " + system_rc_path + ", $HOME/.quelvanrc\n" +
+           "  hook script      " + hook_script_path + "\n" +
+           "  help file        " + help_file_path + "\n";
 }
 
 TEST(CommandLine, StartValuesWithoutOptions)
@@ -143,8 +148,8 @@ TEST(CommandLine, OutputsAndExitStatuses)
         {{"-i", "30", "-h"}, 0, usage_text(30), true},
         {{"-h", "-i", "30"}, 0, usage_text(90), true},
         {{"-P", "4", "-p", "0", "-h"}, 0, usage_text(90, 4, 0), true},
-        {{"-V"}, 0, "Quelvan-0.32\n", true},
-        {{"-V", "-x"}, 0, "Quelvan-0.32\n", true},
+        {{"-V"}, 0, "Quelvan-" QUELVAN_VERSION "\n", true},
+        {{"-V", "-x"}, 0, "Quelvan-" QUELVAN_VERSION "\n", true},
         {{"-x", "-V"}, 1, usage_text(), false},
         {{"-i"}, 1, usage_text(), false},
         {{"extra"}, 1, usage_text(), true},

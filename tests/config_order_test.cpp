@@ -216,7 +216,7 @@ TEST(ConfigOrder, UserPathIsCutTo1023Characters)
     std::string home = dir;
     while (home.size() < 1017) {
         size_t part = std::min<size_t>(200, 1017 - home.size() - 1);
-        home += "/" + std::string(part, 'h');
+        home.append("/").append(part, 'h');
     }
     ASSERT_EQ(home.size(), 1017u);
     std::filesystem::create_directories(home);
@@ -241,7 +241,7 @@ TEST(ConfigOrder, BinaryPrintsFileErrorsBeforeTheCommandLineOutput)
 
     run_result version = run_quelvan(dir, {"-V"});
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, errors + "Quelvan-0.32\n");
+    EXPECT_EQ(version.out, errors + "Quelvan-" QUELVAN_VERSION "\n");
 
     run_result bad = run_quelvan(dir, {"-a", "soon"});
     EXPECT_EQ(bad.status, 1);

@@ -176,8 +176,8 @@ TEST(Faults, AtomicReplacementsGiveWholeSnapshots)
     auto version = [&](int v) {
         std::string stanzas;
         for (int i = 0; i < services; i++)
-            stanzas += service_stanza("host" + std::to_string(i), "svc", i % 4,
-                                      "v" + std::to_string(v), CREATED - i);
+            stanzas += service_stanza(std::string("host").append(std::to_string(i)), "svc", i % 4,
+                                      std::string("v").append(std::to_string(v)), CREATED - i);
         return status_file(CREATED + v, stanzas);
     };
     write_defaults(dir, version(0));
@@ -256,7 +256,7 @@ TEST(Faults, StatusFileRewrittenInPlaceWhileRead)
     const std::string dir = test_dir();
     std::string stanzas;
     for (int i = 0; i < 2000; i++)
-        stanzas += service_stanza("host" + std::to_string(i), "svc", i % 4, "out", CREATED - i);
+        stanzas += service_stanza(std::string("host").append(std::to_string(i)), "svc", i % 4, "out", CREATED - i);
     const std::string whole = status_file(CREATED, stanzas);
     write_defaults(dir, whole);
     tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
@@ -324,7 +324,7 @@ TEST(Faults, FiftyResizesWhilePagingAndRefreshing)
     const std::string dir = test_dir();
     std::string stanzas;
     for (int i = 0; i < 400; i++)
-        stanzas += service_stanza("host" + std::to_string(i), "svc" + std::to_string(i), i % 4,
+        stanzas += service_stanza(std::string("host").append(std::to_string(i)), "svc" + std::to_string(i), i % 4,
                                   "output " + std::to_string(i), CREATED - i);
     write_defaults(dir, status_file(CREATED, stanzas));
     tty t = guarded_start(dir, {"-i", "1"}, 80, 24);

@@ -281,7 +281,7 @@ TEST(Hostile, ConfigurationFilesThatAreNotFiles)
         c.make(dir + "/.quelvanrc");
         run_result r = run_quelvan(dir, {"-V"}, {}, 20000);
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "Quelvan-0.32\n");
+        EXPECT_EQ(r.out, "Quelvan-" QUELVAN_VERSION "\n");
         expect_runs_and_quits(dir, {"-m", "h"});
     }
 }
@@ -296,7 +296,7 @@ TEST(Hostile, OddHomeValues)
         write_defaults(dir, status_file(CREATED, host_stanza("web", 1, "o", 5)));
         run_result r = run_quelvan(dir, {"-V"}, {{"HOME", home}});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.out, "Quelvan-0.32\n");
+        EXPECT_EQ(r.out, "Quelvan-" QUELVAN_VERSION "\n");
         tty t = guarded_start(dir, {"-d"}, 80, 24, {{"HOME", home}});
         EXPECT_TRUE(wait_reads(t, 1)) << tty_screen(t);
         tty_type(t, "q");
@@ -329,7 +329,7 @@ TEST(Hostile, AgesBeyondThirtyTwoBits)
     write_file(dir + "/.quelvanrc", "default age = 24856d\ndefault okay_age = 2147483648\n");
     run_result r = run_quelvan(dir, {"-V"});
     EXPECT_EQ(r.out, dir + "/.quelvanrc: syntax error on line 1\n" + dir +
-                         "/.quelvanrc: syntax error on line 2\nQuelvan-0.32\n");
+                         "/.quelvanrc: syntax error on line 2\nQuelvan-" QUELVAN_VERSION "\n");
     // The largest that fits is taken.
     r = run_quelvan(dir, {"-a", "24855d", "-V"});
     EXPECT_EQ(r.status, 0);

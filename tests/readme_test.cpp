@@ -1,7 +1,13 @@
 // The README tells the truth: its screen is what the console shows on the
-// shipped sample files, and its hook script example works.
+// shipped sample files, its hook script example works, and its set-up
+// commands are the scripts, installing what it says they install.
+#include <cstdio>
 #include <filesystem>
+#include <set>
+#include <sstream>
 #include <string>
+#include <sys/wait.h>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +50,117 @@ std::string readme_sample_dir()
     write_file(help_path(dir), read_file(sample + "/etc/quelvan.help"));
     write_file(system_rc_path_in(dir), read_file(sample + "/etc/quelvanrc"));
     return dir;
+}
+
+// The section under the heading, up to the next one.
+std::string readme_section(const std::string &heading)
+{
+    const std::string text = readme();
+    size_t at = text.find("\n## " + heading + "\n");
+    if (at == std::string::npos)
+        return "";
+    size_t end = text.find("\n## ", at + 1);
+    return text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+}
+
+std::vector<std::string> readme_lines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+// The words in backquotes, in order.
+std::vector<std::string> readme_quoted(const std::string &text)
+{
+    std::vector<std::string> words;
+    for (size_t at = text.find('`'); at != std::string::npos; at = text.find('`', at + 1)) {
+        size_t end = text.find('`', at + 1);
+        if (end == std::string::npos)
+            break;
+        words.push_back(text.substr(at + 1, end - at - 1));
+        at = end;
+    }
+    return words;
+}
+
+std::string readme_run(const std::string &cmd, int *status)
+{
+    std::string out;
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int st = pclose(p);
+    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return out;
+}
+
+std::set<std::string> readme_words(const std::string &text)
+{
+    std::set<std::string> words;
+    std::istringstream in(text);
+    for (std::string w; in >> w;)
+        words.insert(w);
+    return words;
+}
+
+const char *const SETUP = "Set-up on a fresh Debian 12 or 13 machine";
+
+TEST(Readme, SetUpCommandsAreTheScripts)
+{
+    const std::string setup = readme_section(SETUP);
+    ASSERT_FALSE(setup.empty()) << "no section \"## " << SETUP << "\"";
+    std::vector<std::string> commands;
+    for (const auto &line : readme_lines(setup))
+        if (line.rfind("    ", 0) == 0)
+            commands.push_back(line.substr(4));
+    EXPECT_EQ(commands, (std::vector<std::string>{"scripts/demo", "scripts/test"}));
+    for (const auto &c : commands) {
+        const fs::path script = fs::path(QUELVAN_SOURCE_DIR) / c;
+        EXPECT_TRUE(fs::is_regular_file(script)) << c;
+        EXPECT_NE(fs::status(script).permissions() & fs::perms::owner_exec, fs::perms::none) << c;
+    }
+}
+
+// Each row of the set-up table: the command's script asks install-deps for
+// the purpose named, and the packages named are exactly that purpose's.
+TEST(Readme, SetUpTableNamesWhatEachCommandInstalls)
+{
+    std::set<std::string> seen;
+    for (const auto &line : readme_lines(readme_section(SETUP))) {
+        if (line.rfind("| `scripts/", 0) != 0)
+            continue;
+        SCOPED_TRACE(line);
+        const size_t bar = line.find('|', 1), bar2 = line.find('|', bar + 1);
+        ASSERT_NE(bar2, std::string::npos);
+        const std::vector<std::string> command = readme_quoted(line.substr(0, bar));
+        std::vector<std::string> installs = readme_quoted(line.substr(bar, bar2 - bar));
+        ASSERT_EQ(command.size(), 1u);
+        ASSERT_GE(installs.size(), 2u);
+        const std::string purpose = installs[0];
+        seen.insert(command[0]);
+
+        const std::string name = command[0].substr(0, command[0].find(' '));
+        const std::string script = read_file(std::string(QUELVAN_SOURCE_DIR) + "/" + name);
+        EXPECT_NE(script.find(std::string("scripts/install-deps\" ").append(purpose)),
+                  std::string::npos)
+            << name << " does not install the purpose " << purpose;
+
+        int status = -1;
+        const std::string listed = readme_run(
+            std::string("'" QUELVAN_SOURCE_DIR "/scripts/install-deps' --list ").append(purpose),
+            &status);
+        ASSERT_EQ(status, 0) << listed;
+        installs.erase(installs.begin());
+        EXPECT_EQ(std::set<std::string>(installs.begin(), installs.end()), readme_words(listed));
+    }
+    EXPECT_EQ(seen, (std::set<std::string>{"scripts/demo", "scripts/demo --live", "scripts/test"}));
 }
 
 TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)

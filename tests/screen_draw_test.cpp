@@ -105,7 +105,7 @@ TEST_F(ScreenDraw, WholeScreenOf80x24)
     EXPECT_EQ(x, 10);
     const std::vector<std::string> expected = {
         "",
-        "  Site Quelvan v0.32               3 Host Objects          Tue Nov 14 22:13:20",
+        "  Site Quelvan v" QUELVAN_VERSION "               3 Host Objects          Tue Nov 14 22:13:20",
         "  Age: any                                                       Sort: by name",
         "  Filter: none                                                     page 1 of 1",
         "",
@@ -132,7 +132,7 @@ TEST_F(ScreenDraw, ServiceLinesAndFilterTexts)
     text_copy(age_filter, "1m");
     draw_screen();
     std::vector<std::string> rows = screen();
-    EXPECT_EQ(rows[1], "   Quelvan v0.32                  2 Service Objects        Tue Nov 14 22:13:20");
+    EXPECT_EQ(rows[1], "   Quelvan v" QUELVAN_VERSION "                  2 Service Objects        Tue Nov 14 22:13:20");
     EXPECT_EQ(rows[2], "  Age: all < 1m                  1 matches the filter            Sort: by name");
     EXPECT_EQ(rows[3], "  Filter: none                                                     page 1 of 1");
     EXPECT_EQ(rows[7], " WARNING   db1 Disk  " + output.substr(10, 30) +
@@ -203,7 +203,7 @@ TEST_F(ScreenDraw, PaddingsMoveEveryRowAndColumn)
     st::add("web1", nullptr, "UP", "OK", NOW, "Tue Nov 14 22:13", "0m 0s");
     draw_screen();
     std::vector<std::string> rows = screen();
-    EXPECT_EQ(rows[2], "    S Quelvan v0.32                 1 Host Object        Tue Nov 14 22:13:20");
+    EXPECT_EQ(rows[2], "    S Quelvan v" QUELVAN_VERSION "                 1 Host Object        Tue Nov 14 22:13:20");
     EXPECT_EQ(rows[3], "    Age: any                                                   Sort: by name");
     EXPECT_EQ(rows[4], "    Filter: none                                                 page 1 of 1");
     EXPECT_EQ(rows[6], "  Status    Description              Plugin Output    Last Change     Duration");
@@ -212,7 +212,7 @@ TEST_F(ScreenDraw, PaddingsMoveEveryRowAndColumn)
     EXPECT_EQ(rows[21], "  Command:");
     // page_size 11: item rows 8 to 18.
     for (int i = 1; i < 30; i++)
-        st::add(("h" + std::to_string(i)).c_str(), nullptr, "UP", "OK", NOW);
+        st::add((std::string("h").append(std::to_string(i))).c_str(), nullptr, "UP", "OK", NOW);
     draw_screen();
     EXPECT_EQ(row_text(18).substr(0, 13), "  UP        h");
     EXPECT_EQ(row_text(19), "");

@@ -68,7 +68,7 @@ TEST_F(ScreenSelect, PageSizeAndPageCounts)
 TEST_F(ScreenSelect, PagesOfTwentySevenMatches)
 {
     for (int i = 0; i < 27; i++)
-        st::add(("h" + std::to_string(i)).c_str(), "svc", "OKAY", "OK", NOW - 10);
+        st::add((std::string("h").append(std::to_string(i))).c_str(), "svc", "OKAY", "OK", NOW - 10);
     struct row {
         int page;
         int first, count;
@@ -107,7 +107,7 @@ TEST_F(ScreenSelect, PageCheckSeesTheLevelTotalNotTheFilters)
 {
     // 100 hosts, 20 of them young enough for the age filter.
     for (int i = 0; i < 100; i++)
-        st::add(("h" + std::to_string(i)).c_str(), nullptr, "UP", "OK",
+        st::add((std::string("h").append(std::to_string(i))).c_str(), nullptr, "UP", "OK",
                 i % 5 == 0 ? NOW - 60 : NOW - 3600);
     object_mode = 0;
     filter_set = FILTER_AGE;

@@ -126,7 +126,7 @@ TEST(ScreenTty, HostScreenOf80x24)
     tty t = start(dir, {"-m", "h"}, 80, 24, "default site_name = Ops\n");
     const std::vector<std::string> expected = {
         "",
-        "  Ops Quelvan v0.32                4 Host Objects          Tue Nov 14 22:13:20",
+        "  Ops Quelvan v" QUELVAN_VERSION "                4 Host Objects          Tue Nov 14 22:13:20",
         "  Age: any                                                       Sort: by name",
         "  Filter: none                                                     page 1 of 1",
         "",
@@ -153,7 +153,7 @@ TEST(ScreenTty, ServiceScreenOf80x24)
     tty t = start(dir, {});
     const std::vector<std::string> expected = {
         "",
-        "   Quelvan v0.32                  6 Service Objects        Tue Nov 14 22:13:20",
+        "   Quelvan v" QUELVAN_VERSION "                  6 Service Objects        Tue Nov 14 22:13:20",
         "  Age: any                                                       Sort: by name",
         "  Filter: none                                                     page 1 of 1",
         "",
@@ -316,7 +316,7 @@ TEST(ScreenTty, PaddingOptionsMoveTheLayout)
     const std::vector<std::string> expected = {
         "",
         "",
-        "     Ops Quelvan v0.32             4 Host Objects       Tue Nov 14 22:13:20",
+        "     Ops Quelvan v" QUELVAN_VERSION "             4 Host Objects       Tue Nov 14 22:13:20",
         "     Age: any                                                 Sort: by name",
         "     Filter: none                                               page 1 of 1",
         "",
@@ -335,7 +335,7 @@ TEST(ScreenTty, PaddingOptionsMoveTheLayout)
     const std::string dir0 = second_dir(dir);
     tty t0 = start(dir0, {"-m", "h", "-p", "0", "-P", "0"}, 80, 24, "default site_name = Ops\n");
     screen = rows_of(t0);
-    EXPECT_EQ(screen[0], "Ops Quelvan v0.32                  4 Host Objects            Tue Nov 14 22:13:20");
+    EXPECT_EQ(screen[0], "Ops Quelvan v" QUELVAN_VERSION "                  4 Host Objects            Tue Nov 14 22:13:20");
     EXPECT_EQ(screen[1], "Age: any                                                           Sort: by name");
     EXPECT_EQ(screen[4], "Status    Description                  Plugin Output    Last Change     Duration");
     EXPECT_EQ(screen[6], "UP        web1  OK - Packet loss = 0%, RTA = 0.80 ms  Tue Nov 14 22:11    1m 40s");
@@ -389,7 +389,7 @@ TEST(ScreenTty, TerminalsTooSmallForTheLayout)
     tty t = start(dir, {"-l", "c"}, 50, 24);
     std::vector<std::string> screen = rows_of(t);
     // Where texts meet, the later one wins.
-    EXPECT_EQ(screen[1], "   Quelvan v0.32       2 AlerTue Nov 14 22:13:20");
+    EXPECT_EQ(screen[1], "   Quelvan v" QUELVAN_VERSION "       2 AlerTue Nov 14 22:13:20");
     EXPECT_EQ(screen[5], " Status PluDescription   Last Change     Duration");
     EXPECT_EQ(screen[6], " --------  ----------  ----------------  --------");
     EXPECT_EQ(screen[7], " CRITICAL  db1 Disk /  Tue Nov 14 22:12    0m 30s");

@@ -35,7 +35,7 @@ TEST(StartUp, DebugBannerOnlyWithOneD)
         ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         tty_type(t, "q");
         ASSERT_EQ(tty_wait_exit(t), 0);
-        EXPECT_EQ(tty_stderr(t).rfind("Quelvan version 0.32\r\n"
+        EXPECT_EQ(tty_stderr(t).rfind("Quelvan version " QUELVAN_VERSION "\r\n"
                                       "polling interval is 7 seconds\r\n"
                                       "pad is 2, header_pad is 3\r\n"
                                       "\r\n",

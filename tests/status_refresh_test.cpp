@@ -89,8 +89,8 @@ TEST(StatusRefresh, AgeListsMatchTheInsertionOnShuffledAgesWithManyTies)
             // PENDING objects that take the creation time as their age.
             int r = pick(gen);
             long age = r < 5 ? -r * 1000 : r < 10 ? CREATED : r < 12 ? 0 : CREATED - r * 7;
-            hosts += host_stanza("h" + std::to_string(i), r % 3, r == 11 ? "" : "out", age);
-            services += service_stanza("h", "s" + std::to_string(i), r % 4,
+            hosts += host_stanza(std::string("h").append(std::to_string(i)), r % 3, r == 11 ? "" : "out", age);
+            services += service_stanza("h", std::string("s").append(std::to_string(i)), r % 4,
                                        r == 10 ? "(Service assumed to be ok)" : "out",
                                        r == 10 ? 0 : age);
         }
@@ -109,8 +109,8 @@ TEST(StatusRefresh, FewerItemsLeaveEveryRecordAboveAbsent)
     status_enter();
     std::string hosts, services;
     for (int i = 0; i < 50; i++) {
-        hosts += host_stanza("h" + std::to_string(i), 1, "down", 100 + i);
-        services += service_stanza("h", "s" + std::to_string(i), 2, "bad", 100 + i);
+        hosts += host_stanza(std::string("h").append(std::to_string(i)), 1, "down", 100 + i);
+        services += service_stanza("h", std::string("s").append(std::to_string(i)), 2, "bad", 100 + i);
     }
     status_write(status_file(CREATED, hosts + services));
     read_status();

@@ -37,6 +37,12 @@ void usage()
     puts("  -s <n|a>         sort objects by-name or by-age");
     puts("  -V               print version and exit");
     puts("  -v /perl_regex/  negative filter host/service/plugin-output with /perl_regex/");
+    // Where this build looks for its files: they are fixed when it is built.
+    puts("files:");
+    printf("  status file      %s\n", status_file_path);
+    printf("  configuration    %s, $HOME/.quelvanrc\n", system_rc_path);
+    printf("  hook script      %s\n", hook_script_path);
+    printf("  help file        %s\n", help_file_path);
     fflush(stdout);
 }
 

@@ -1,7 +1,7 @@
 // The view settings with their start values, and the files' fixed places.
 #include "quelvan.h"
 
-const char *const VERSION = "0.32";
+const char *const VERSION = QUELVAN_VERSION;  // from the build
 
 int object_mode = 1;
 int host_level = 0;
