@@ -605,7 +605,7 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
 
     // No timer: the screen keeps the one read made at start-up.
     tty t = tty_start(dir, {"-i", "0"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t) << tty_stderr(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t) << tty_stderr(t);
     long created = live_shown_created(t);
     ASSERT_NE(created, 0) << tty_screen(t);
 
@@ -632,11 +632,11 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
         SCOPED_TRACE(std::string("key ") + v.key);
         if (*v.key) {
             tty_type(t, v.key);
-            ASSERT_TRUE(tty_wait(t, v.count, 10000)) << tty_screen(t);
-            ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait(t, v.count)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
             // The message pause is over once the command row is bare again.
-            ASSERT_TRUE(tty_wait_gone(t, "mode", 10000)) << tty_screen(t);
-            ASSERT_TRUE(tty_wait_gone(t, "sort by", 10000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait_gone(t, "mode")) << tty_screen(t);
+            ASSERT_TRUE(tty_wait_gone(t, "sort by")) << tty_screen(t);
         }
         EXPECT_NE((tty_row(t, 1) + tty_row(t, 2)).find(v.count), std::string::npos)
             << tty_screen(t);
@@ -646,19 +646,19 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
 
     // A regex filter over the daemon's UTF-8 text, among all services.
     tty_type(t, "o");
-    ASSERT_TRUE(tty_wait(t, "8 Service Objects", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "8 Service Objects")) << tty_screen(t);
     tty_type(t, "/");
     ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
     tty_type(t, "läuft");
     tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait(t, " 1 matches the filter", 10000)) << tty_screen(t);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, " 1 matches the filter")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::vector<std::string> rows = live_item_rows(t);
     ASSERT_EQ(rows.size(), 1u) << tty_screen(t);
     EXPECT_NE(rows[0].find("web-01 TLS"), std::string::npos) << rows[0];
 
     tty_type(t, "q");
-    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+    EXPECT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(tty_stderr(t), "");
 }
 
@@ -672,13 +672,13 @@ TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
     live_console_dir(dir, nagios);
 
     tty t = tty_start(dir, {"-i", "2", "-l", "c"});
-    ASSERT_TRUE(tty_wait(t, "1 Alert", 20000)) << tty_screen(t) << tty_stderr(t);
+    ASSERT_TRUE(tty_wait(t, "1 Alert")) << tty_screen(t) << tty_stderr(t);
     EXPECT_EQ(tty_screen(t).find("PASSIVE"), std::string::npos);
 
     ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
     // No key is pressed: the timer's re-read brings the new state.
-    ASSERT_TRUE(tty_wait(t, "2 Alerts", 30000)) << tty_screen(t) << nagios.daemon_log();
-    ASSERT_TRUE(tty_wait(t, "PASSIVE CRITICAL sent", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "2 Alerts")) << tty_screen(t) << nagios.daemon_log();
+    ASSERT_TRUE(tty_wait(t, "PASSIVE CRITICAL sent")) << tty_screen(t);
     std::string row;
     for (int r = 7; r <= 19; r++)
         if (tty_row(t, r).find("db-01 Passive") != std::string::npos)
@@ -688,13 +688,13 @@ TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
 
     // A host result too: cache-new, never checked, goes DOWN.
     tty_type(t, "d");
-    ASSERT_TRUE(tty_wait(t, "1 Down Host", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "1 Down Host")) << tty_screen(t);
     ASSERT_TRUE(nagios.send("PROCESS_HOST_CHECK_RESULT;cache-new;1;PASSIVE DOWN sent"));
-    ASSERT_TRUE(tty_wait(t, "2 Down Hosts", 30000)) << tty_screen(t) << nagios.daemon_log();
-    EXPECT_TRUE(tty_wait(t, "PASSIVE DOWN sent", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "2 Down Hosts")) << tty_screen(t) << nagios.daemon_log();
+    EXPECT_TRUE(tty_wait(t, "PASSIVE DOWN sent")) << tty_screen(t);
 
     tty_type(t, "q");
-    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+    EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
 }  // namespace

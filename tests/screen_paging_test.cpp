@@ -24,8 +24,8 @@ std::string services(int n)
 // Waits for the page text and returns the name of the first item row.
 std::string page_shows(const tty &t, const std::string &page)
 {
-    EXPECT_TRUE(tty_wait(t, page, 10000)) << tty_screen(t);
-    EXPECT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, page)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::string row = tty_row(t, 7);
     return row.size() > 11 ? row.substr(11, 10) : row;
 }

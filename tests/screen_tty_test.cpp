@@ -57,7 +57,7 @@ tty start(const std::string &dir, const std::vector<std::string> &args, int cols
     if (!rc.empty())
         write_file(dir + "/.quelvanrc", rc);
     tty t = tty_start(dir, args, cols, rows);
-    EXPECT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     return t;
 }
 
@@ -279,7 +279,7 @@ sub regex_hook {
     write_defaults(dir, status_file(NOW, small_site()), hook);
     write_file(dir + "/.quelvanrc", "default text =~ /db1|mail/\ndefault text !~ /Temp/\n");
     tty t = tty_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "q");
     ASSERT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(read_file(dir + "/calls.txt"),
@@ -300,7 +300,7 @@ TEST(ScreenTty, EmptyLevelShowsPageZeroOfZero)
     const std::string dir = test_dir();
     write_defaults(dir, status_file(NOW, host_stanza("web1", 0, "OK", NOW)));
     tty t = tty_start(dir, {"-l", "c"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::vector<std::string> screen = rows_of(t);
     EXPECT_NE(screen[1].find(" 0 Alerts "), std::string::npos) << screen[1];
     EXPECT_EQ(screen[3], "  Filter: none                                                     page 0 of 0");
@@ -428,7 +428,7 @@ TEST(ScreenTty, Utf8NamesAndOutputsKeepTheColumns)
                                              service_stanza("東京", "応答", 2, "接続できません",
                                                             NOW - 100)));
     tty t = tty_start(dir, {}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::vector<std::string> screen = rows_of(t);
     EXPECT_EQ(screen[7], " WARNING   küche Temperatur Gehäuse  °C über Grenze  Tue Nov 14 22:11    1m 40s");
     EXPECT_EQ(screen[8], " CRITICAL  東京 応答                 接続できません  Tue Nov 14 22:11    1m 40s");
@@ -444,7 +444,7 @@ TEST(ScreenTty, RealStatusFileKeepsEveryColumn)
         const std::string dir = test_dir();
         write_defaults(dir, read_file(fixture_path("nagios4-status.dat")));
         tty t = tty_start(dir, args, 80, 24);
-        ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         std::vector<std::string> screen = rows_of(t);
         int items = 0;
         for (int r = 7; r <= 19; r++) {
@@ -470,7 +470,7 @@ TEST(ScreenTty, ResizeRedrawsAtTheNewSize)
     const std::string dir = test_dir();
     tty t = start(dir, {"-l", "c"});
     tty_resize(t, 100, 30);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000));
+    ASSERT_TRUE(tty_wait(t, "Command:"));
     bool moved = false;
     for (int i = 0; i < 250 && !moved; i++) {
         moved = tty_row(t, 28) == " Command:";
