@@ -106,10 +106,10 @@ TEST(Prompts, TimerSignalWhileAPromptIsOpen)
     // The answer will be "web17": web19 goes, web17 stays, web1 goes.
     for (int i = 0; i < 5; i++) {
         kill(pid, SIGALRM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        harness_pause(300);
     }
     // Two timer periods with the prompt still open.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    harness_pause(2500);
     EXPECT_NE(tty_screen(t).find("Filter: web1"), std::string::npos) << tty_screen(t);
     tty_type(t, "7");
     tty_keys(t, {"Enter"});
@@ -162,18 +162,18 @@ TEST(Prompts, ResizesWhileAPromptOrTheHelpIsOpen)
     tty t = guarded_start(dir, {"-i", "1"}, 80, 24);
     ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "/");
-    ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
+    ASSERT_TRUE(wait_prompt(t, 24, "Filter:")) << tty_screen(t);
     tty_type(t, "web");
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 29) % 120, 1 + (i * 7) % 50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        harness_pause(30);
     }
     tty_resize(t, 80, 24);
     tty_keys(t, {"Enter"});
     tty_type(t, "?");
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 31) % 120, 1 + (i * 11) % 50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        harness_pause(30);
     }
     tty_resize(t, 80, 24);
     tty_keys(t, {"Enter"});

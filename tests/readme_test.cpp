@@ -85,7 +85,8 @@ TEST(Readme, HookScriptExampleWorks)
 
     // A pattern Perl cannot compile shows everything instead of ending.
     tty_type(t, "/");
-    ASSERT_TRUE(tty_wait(t, "Filter:")) << tty_screen(t);
+    // The header reads "Filter:" too: the prompt is on the command row.
+    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " Filter:")) << tty_screen(t);
     tty_type(t, "(unclosed");
     tty_keys(t, {"Enter"});
     ASSERT_TRUE(tty_wait(t, "OK - Packet loss = 0%")) << tty_screen(t);

@@ -436,7 +436,7 @@ TEST(ScreenTty, RealStatusFileKeepsEveryColumn)
          {std::vector<std::string>{}, {"-l", "w"}, {"-l", "w", "-s", "a"}, {"-m", "h"},
           {"-g", "/Geh/"}}) {
         const std::string dir = test_dir();
-        write_defaults(dir, read_file(fixture_path("nagios4-status.dat")));
+        write_defaults(dir, read_file(real_status_path()));
         tty t = tty_start(dir, args, 80, 24);
         ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         std::vector<std::string> screen = rows_of(t);
