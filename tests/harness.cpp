@@ -322,15 +322,21 @@ run_result run_quelvan(const std::string &dir, const std::vector<std::string> &a
     return r;
 }
 
-tty::tty(tty &&other) noexcept : socket(std::move(other.socket)), dir(std::move(other.dir))
+tty::tty(tty &&other) noexcept
+    : socket(std::move(other.socket)), dir(std::move(other.dir)),
+      socket_path(std::move(other.socket_path))
 {
     other.socket.clear();
+    other.socket_path.clear();
 }
 
 tty::~tty()
 {
     if (!socket.empty())
         harness_tmux(*this, "kill-server");
+    // The server leaves its socket file behind.
+    if (!socket_path.empty())
+        unlink(socket_path.c_str());
 }
 
 void tty_launch(tty &t, const std::string &prefix, const std::string &dir,
@@ -345,6 +351,9 @@ void tty_launch(tty &t, const std::string &prefix, const std::string &dir,
     harness_sh("tmux -L " + t.socket + " -f " + harness_quote(conf) + " new-session -d -s q -x " +
                std::to_string(cols) + " -y " + std::to_string(rows) + " " + harness_quote(cmd) +
                " 2>&1");
+    t.socket_path = harness_tmux(t, "display-message -p '#{socket_path}'");
+    while (!t.socket_path.empty() && t.socket_path.back() == '\n')
+        t.socket_path.pop_back();
     // The destructor ends the server; this guard ends it when the test
     // program is gone without one (a crash, or ctest's kill at its timeout).
     // It runs in a session of its own, so that a kill of the test's process
@@ -352,7 +361,8 @@ void tty_launch(tty &t, const std::string &prefix, const std::string &dir,
     const std::string guard = "while kill -0 " + std::to_string(getpid()) +
                               " 2>/dev/null && tmux -L " + t.socket +
                               " has-session 2>/dev/null; do sleep 1; done; tmux -L " +
-                              t.socket + " kill-server 2>/dev/null";
+                              t.socket + " kill-server 2>/dev/null; rm -f " +
+                              harness_quote(t.socket_path);
     harness_sh("setsid sh -c " + harness_quote(guard) + " </dev/null >/dev/null 2>&1 &");
 }
 

@@ -93,6 +93,7 @@ run_result run_quelvan(const std::string &dir, const std::vector<std::string> &a
 struct tty {
     std::string socket;  // private tmux server of this run
     std::string dir;
+    std::string socket_path;  // its socket file, removed with the server
     tty() = default;
     tty(const tty &) = delete;
     tty &operator=(const tty &) = delete;
