@@ -95,7 +95,7 @@ inline void make(long count = MAX_ITEMS)
     if (fs::exists(path))
         return;
     const std::string file =
-        read_all(std::string(QUELVAN_SOURCE_DIR) + "/tests/fixtures/nagios4-status.dat");
+        read_all(std::string(QUELVAN_SOURCE_DIR) + "/sample/status.dat");
     const std::vector<std::string> hosts = stanzas(file, "hoststatus");
     const std::vector<std::string> services = stanzas(file, "servicestatus");
     const std::string tmp = path + ".part";

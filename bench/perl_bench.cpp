@@ -30,7 +30,7 @@ struct fixture_texts {
 
 fixture_texts read_fixture()
 {
-    std::ifstream f(std::string(QUELVAN_SOURCE_DIR) + "/tests/fixtures/nagios4-status.dat");
+    std::ifstream f(std::string(QUELVAN_SOURCE_DIR) + "/sample/status.dat");
     fixture_texts t;
     std::string line, host;
     while (std::getline(f, line)) {

@@ -259,9 +259,9 @@ TEST(ConfigOrder, BadFilesNeverStopStartUp)
                   std::string(5000, 'x') + "/\r\n" + std::string(1, '\0') + "\xff\xfe\n",
               "default level = DOWN\r\ndefault site_name = Main\r\ndefault age = 5m\r\n");
     tty t = tty_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "q");
-    EXPECT_EQ(tty_wait_exit(t, 20000), 0);
+    EXPECT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(tty_stderr(t), "");
 }
 

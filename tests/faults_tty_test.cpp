@@ -2,6 +2,8 @@
 // files that change or vanish between refreshes, hook scripts that die or
 // exit, odd terminals. Whatever ends the program, the terminal is given back
 // in the mode it had before.
+#include <functional>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -28,14 +30,10 @@ std::string small_status(long created = CREATED, const std::string &output = "PI
                                     service_stanza("db01", "Disk", 0, output, created - 5));
 }
 
-bool wait_file_text(const std::string &path, const std::string &text, int timeout_ms = 20000)
+bool wait_file_text(const std::string &path, const std::string &text, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 50) {
-        if (read_file(path).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return harness_poll([&] { return read_file(path).find(text) != std::string::npos; },
+                        timeout_ms);
 }
 
 // Signals that end the program give the terminal back: the interrupt and
@@ -56,7 +54,7 @@ TEST(Faults, SignalsEndTheProgramWithTheTerminalRestored)
         tty t = guarded_start(dir, {"-i", "1"});
         pid_t pid = guarded_pid(t);
         ASSERT_GT(pid, 0);
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         kill(pid, c.signo);
         guarded_end e = guarded_wait(t);
         EXPECT_EQ(e.status, c.status);
@@ -70,49 +68,55 @@ TEST(Faults, CtrlCRestoresTheTerminal)
     const std::string dir = test_dir();
     write_defaults(dir, small_status());
     tty t = guarded_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_keys(t, {"C-c"});
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 1);
     EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
 }
 
-// The file removed before a refresh: the fopen message on standard error
-// after the screen has been ended, status 1.
-TEST(Faults, StatusFileRemovedBeforeARefresh)
+// The status file removed, or a stanza broken, between two refreshes: the
+// message comes after the screen has been ended, status 1.
+TEST(Faults, StatusFileSpoiledBeforeARefresh)
 {
-    const std::string dir = test_dir();
-    write_defaults(dir, small_status());
-    tty t = guarded_start(dir, {"-i", "1"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-    std::remove(status_path(dir).c_str());
-    guarded_end e = guarded_wait(t);
-    EXPECT_EQ(e.status, 1);
-    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
-    EXPECT_EQ(tty_stderr(t), "fatal error: fopen status.dat failed: No such file or directory\n");
-}
-
-// A stanza broken between two refreshes: the reader's message, status 1.
-TEST(Faults, StanzaBrokenBetweenRefreshes)
-{
-    const std::string dir = test_dir();
-    write_defaults(dir, small_status());
-    tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-    // The service stanza loses its description: the search for it meets the
-    // closing brace.
-    std::string broken = status_file(CREATED, service_stanza("web01", "HTTP", 2, "x", 1));
-    broken.replace(broken.find("\tservice_description=HTTP\n"), 26, "");
-    const std::string tmp = dir + "/status.new";
-    write_file(tmp, broken);
-    ASSERT_EQ(rename(tmp.c_str(), status_path(dir).c_str()), 0);
-    guarded_end e = guarded_wait(t);
-    EXPECT_EQ(e.status, 1);
-    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
-    EXPECT_TRUE(tty_wait(t, "fatal error: status.dat: could not find \"service_description\" "
-                            "for service stanza preceeding line 26",
-                         5000))
-        << tty_screen(t);
+    struct spoil_case {
+        const char *what;
+        std::function<void(const std::string &dir)> spoil;
+        const char *err;     // standard error, exactly
+        const char *screen;  // left on the terminal (standard output)
+    };
+    const spoil_case cases[] = {
+        {"removed", [](const std::string &dir) { std::remove(status_path(dir).c_str()); },
+         "fatal error: fopen status.dat failed: No such file or directory\n", ""},
+        // The service stanza loses its description: the search for it meets
+        // the closing brace.
+        {"stanza broken",
+         [](const std::string &dir) {
+             std::string broken = status_file(CREATED, service_stanza("web01", "HTTP", 2, "x", 1));
+             broken.replace(broken.find("\tservice_description=HTTP\n"), 26, "");
+             const std::string tmp = dir + "/status.new";
+             write_file(tmp, broken);
+             ASSERT_EQ(rename(tmp.c_str(), status_path(dir).c_str()), 0);
+         },
+         "",
+         "fatal error: status.dat: could not find \"service_description\" for service stanza "
+         "preceeding line 26"},
+    };
+    for (const spoil_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string dir = test_dir() + "/" + std::to_string(&c - cases);
+        write_defaults(dir, small_status());
+        tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+        c.spoil(dir);
+        guarded_end e = guarded_wait(t);
+        EXPECT_EQ(e.status, 1);
+        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+        EXPECT_EQ(tty_stderr(t), c.err);
+        if (*c.screen) {
+            EXPECT_TRUE(tty_wait(t, c.screen)) << tty_screen(t);
+        }
+    }
 }
 
 // A hook script that dies at a refresh, and one that calls Perl's exit:
@@ -137,13 +141,13 @@ TEST(Faults, HookScriptDiesOrExitsAtARefresh)
                                    "sub service_plugin_hook { ") +
                            c.body + " if -e 'stop'; $_[0] }\nsub regex_hook { 0 }\n1;\n");
         tty t = guarded_start(dir, {"-i", "1"});
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         write_file(dir + "/stop", "");
         guarded_end e = guarded_wait(t);
         EXPECT_EQ(e.status, c.status);
         EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
         if (c.message) {
-            EXPECT_TRUE(tty_wait(t, c.message, 5000)) << tty_screen(t);
+            EXPECT_TRUE(tty_wait(t, c.message)) << tty_screen(t);
         }
     }
 }
@@ -182,28 +186,16 @@ TEST(Faults, AtomicReplacementsGiveWholeSnapshots)
     };
     write_defaults(dir, version(0));
     tty t = guarded_start(dir, {"-i", "1", "-d"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     const std::string tmp = dir + "/status.dat.tmp";
     for (int v = 1; v <= 100; v++) {
         write_file(tmp, version(v));
         ASSERT_EQ(rename(tmp.c_str(), status_path(dir).c_str()), 0);
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+        harness_pause(40);
     }
     // One more refresh after the last replacement releases the last version.
-    const std::string log_before = tty_stderr(t);
-    size_t reads_before = 0;
-    for (size_t p = 0; (p = log_before.find("done with read_status()", p)) != std::string::npos;
-         p++)
-        reads_before++;
-    for (int waited = 0; waited < 30000; waited += 50) {
-        std::string log = tty_stderr(t);
-        size_t reads = 0;
-        for (size_t p = 0; (p = log.find("done with read_status()", p)) != std::string::npos; p++)
-            reads++;
-        if (reads >= reads_before + 2)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
+    const int reads_before = count_of(tty_stderr(t), "done with read_status()");
+    ASSERT_TRUE(tty_wait_stderr(t, "done with read_status()", reads_before + 2));
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 0);
@@ -260,7 +252,7 @@ TEST(Faults, StatusFileRewrittenInPlaceWhileRead)
     const std::string whole = status_file(CREATED, stanzas);
     write_defaults(dir, whole);
     tty t = guarded_start(dir, {"-i", "1"}, 200, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     for (int i = 0; i < 100 && read_file(dir + "/status.txt").empty(); i++) {
         FILE *f = fopen(status_path(dir).c_str(), "w");
         ASSERT_NE(f, nullptr);
@@ -270,14 +262,14 @@ TEST(Faults, StatusFileRewrittenInPlaceWhileRead)
             fflush(f);
         }
         fclose(f);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        harness_pause(30);
     }
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_TRUE(e.status == 0 || e.status == 1) << e.status;
     EXPECT_TRUE(e.restored);
     if (e.status == 1) {
-        EXPECT_TRUE(tty_wait(t, "fatal error: status.dat: could not find", 5000)) << tty_screen(t);
+        EXPECT_TRUE(tty_wait(t, "fatal error: status.dat: could not find")) << tty_screen(t);
     }
 }
 
@@ -296,18 +288,8 @@ TEST(Faults, TinyTerminals)
         tty t = guarded_start(dir, {"-i", "1", "-d"}, c.cols, c.rows);
         ASSERT_GT(guarded_pid(t), 0);
         // Two refreshes by the timer, then keys.
-        ASSERT_TRUE(wait_file_text(dir + "/stderr.txt", "last update", 20000));
-        std::string log;
-        for (int waited = 0; waited < 30000; waited += 50) {
-            log = tty_stderr(t);
-            size_t n = 0;
-            for (size_t p = 0; (p = log.find("done with read_status()", p)) != std::string::npos;
-                 p++)
-                n++;
-            if (n >= 3)
-                break;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
+        ASSERT_TRUE(wait_file_text(dir + "/stderr.txt", "last update"));
+        ASSERT_TRUE(tty_wait_stderr(t, "done with read_status()", 3)) << tty_stderr(t);
         tty_type(t, " bxj?");
         tty_keys(t, {"Escape", "NPage", "PPage", "F1", "Enter"});
         tty_type(t, "q");
@@ -328,15 +310,15 @@ TEST(Faults, FiftyResizesWhilePagingAndRefreshing)
                                   "output " + std::to_string(i), CREATED - i);
     write_defaults(dir, status_file(CREATED, stanzas));
     tty t = guarded_start(dir, {"-i", "1"}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     for (int i = 0; i < 50; i++) {
         tty_resize(t, 20 + (i * 37) % 140, 2 + (i * 13) % 60);
         tty_type(t, i % 2 ? " " : "");
         tty_keys(t, {i % 3 ? "NPage" : "PPage"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(i % 5 == 0 ? 300 : 20));
+        harness_pause(i % 5 == 0 ? 300 : 20);
     }
     tty_resize(t, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 0) << tty_screen(t);
@@ -350,7 +332,7 @@ TEST(Faults, BurstOfAThousandKeys)
     const std::string dir = test_dir();
     write_defaults(dir, small_status());
     tty t = guarded_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::string keys;
     const std::string cycle = "  sbb.,<>";
     while (keys.size() < 1000)

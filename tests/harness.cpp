@@ -9,7 +9,9 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <fcntl.h>
+#include <malloc.h>
 #include <poll.h>
 #include <sstream>
 #include <sys/wait.h>
@@ -48,6 +50,27 @@ std::string harness_in(const std::string &dir, const char *path)
     return dir + "/" + path;
 }
 
+std::string harness_tmux(const tty &t, const std::string &args)
+{
+    return harness_sh("tmux -L " + t.socket + " " + args + " 2>/dev/null");
+}
+
+}  // namespace
+
+bool harness_poll(const std::function<bool()> &done, int timeout_ms)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+        if (done())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+void harness_pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 std::string harness_quote(const std::string &s)
 {
     std::string q = "'";
@@ -60,32 +83,75 @@ std::string harness_quote(const std::string &s)
     return q + "'";
 }
 
-// Runs a shell command and returns its standard output.
-std::string harness_sh(const std::string &cmd)
+std::string harness_sh(const std::string &cmd, int *status)
 {
     std::string out;
     FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
+    if (!p) {
+        if (status)
+            *status = -1;
         return out;
+    }
     char buf[4096];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, p)) > 0)
         out.append(buf, n);
-    pclose(p);
+    int st = pclose(p);
+    if (status)
+        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
     return out;
 }
 
-std::string harness_tmux(const tty &t, const std::string &args)
+int count_of(const std::string &text, const std::string &what)
 {
-    return harness_sh("tmux -L " + t.socket + " " + args + " 2>/dev/null");
+    if (what.empty())
+        return 0;
+    int n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size()))
+        n++;
+    return n;
 }
 
-void harness_sleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define HARNESS_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define HARNESS_ASAN 1
+#endif
 
-}  // namespace
+#ifdef HARNESS_ASAN
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
+size_t harness_heap_in_use() { return __sanitizer_get_current_allocated_bytes(); }
+#else
+size_t harness_heap_in_use()
+{
+    struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+#endif
+
+void expect_fatal(const std::function<void()> &what, const std::string &out_text)
+{
+    const auto *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "none";
+    for (char &c : name)
+        if (c == '/')
+            c = '_';
+    const std::string out = std::string(QUELVAN_WORK_DIR) + "/" + name + ".fatal.txt";
+    fs::create_directories(QUELVAN_WORK_DIR);
+    unlink(out.c_str());
+    EXPECT_EXIT(
+        {
+            if (!freopen(out.c_str(), "w", stdout))
+                _exit(99);
+            what();
+            _exit(0);
+        },
+        testing::ExitedWithCode(1), "");
+    EXPECT_EQ(read_file(out), out_text);
+}
 
 std::string test_dir()
 {
@@ -177,8 +243,12 @@ std::string service_stanza(const std::string &host, const std::string &descripti
            "\t}\n\n";
 }
 
+std::string real_status_path() { return std::string(QUELVAN_SOURCE_DIR) + "/sample/status.dat"; }
+
 std::string fixture_path(const std::string &name)
 {
+    if (name == "nagios4-status.dat")
+        return real_status_path();
     return std::string(QUELVAN_SOURCE_DIR) + "/tests/fixtures/" + name;
 }
 
@@ -252,27 +322,53 @@ run_result run_quelvan(const std::string &dir, const std::vector<std::string> &a
     return r;
 }
 
-tty::tty(tty &&other) noexcept : socket(std::move(other.socket)), dir(std::move(other.dir))
+tty::tty(tty &&other) noexcept
+    : socket(std::move(other.socket)), dir(std::move(other.dir)),
+      socket_path(std::move(other.socket_path))
 {
     other.socket.clear();
+    other.socket_path.clear();
 }
 
 tty::~tty()
 {
     if (!socket.empty())
         harness_tmux(*this, "kill-server");
+    // The server leaves its socket file behind.
+    if (!socket_path.empty())
+        unlink(socket_path.c_str());
+}
+
+void tty_launch(tty &t, const std::string &prefix, const std::string &dir,
+                const std::string &cmd, int cols, int rows)
+{
+    static std::atomic<int> counter{0};
+    t.socket = prefix + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
+    t.dir = dir;
+    const std::string conf = dir + "/tmux.conf";
+    write_file(conf, "set -g remain-on-exit on\nset -g status off\nset -g escape-time 0\n"
+                     "set -g default-terminal screen\n");
+    harness_sh("tmux -L " + t.socket + " -f " + harness_quote(conf) + " new-session -d -s q -x " +
+               std::to_string(cols) + " -y " + std::to_string(rows) + " " + harness_quote(cmd) +
+               " 2>&1");
+    t.socket_path = harness_tmux(t, "display-message -p '#{socket_path}'");
+    while (!t.socket_path.empty() && t.socket_path.back() == '\n')
+        t.socket_path.pop_back();
+    // The destructor ends the server; this guard ends it when the test
+    // program is gone without one (a crash, or ctest's kill at its timeout).
+    // It runs in a session of its own, so that a kill of the test's process
+    // group does not take it along.
+    const std::string guard = "while kill -0 " + std::to_string(getpid()) +
+                              " 2>/dev/null && tmux -L " + t.socket +
+                              " has-session 2>/dev/null; do sleep 1; done; tmux -L " +
+                              t.socket + " kill-server 2>/dev/null; rm -f " +
+                              harness_quote(t.socket_path);
+    harness_sh("setsid sh -c " + harness_quote(guard) + " </dev/null >/dev/null 2>&1 &");
 }
 
 tty tty_start(const std::string &dir, const std::vector<std::string> &args, int cols, int rows,
               const env_list &env)
 {
-    static std::atomic<int> counter{0};
-    tty t;
-    t.socket = "quelvan-test-" + std::to_string(getpid()) + "-" + std::to_string(counter++);
-    t.dir = dir;
-    std::string conf = dir + "/tmux.conf";
-    write_file(conf, "set -g remain-on-exit on\nset -g status off\nset -g escape-time 0\n"
-                     "set -g default-terminal screen\n");
     std::string cmd = "cd " + harness_quote(dir) + " && exec env HOME=" + harness_quote(dir) +
                       " TZ=UTC LANG=C.UTF-8";
     // Appended in two steps: " " + std::string makes gcc 12 at -O3 warn,
@@ -283,9 +379,8 @@ tty tty_start(const std::string &dir, const std::vector<std::string> &args, int 
     for (const auto &a : args)
         cmd.append(" ").append(harness_quote(a));
     cmd += " 2>" + harness_quote(dir + "/stderr.txt");
-    harness_sh("tmux -L " + t.socket + " -f " + harness_quote(conf) + " new-session -d -s q -x " +
-               std::to_string(cols) + " -y " + std::to_string(rows) + " " + harness_quote(cmd) +
-               " 2>&1");
+    tty t;
+    tty_launch(t, "quelvan-test", dir, cmd, cols, rows);
     return t;
 }
 
@@ -307,22 +402,22 @@ std::string tty_row(const tty &t, int r)
 
 bool tty_wait(const tty &t, const std::string &text, int timeout_ms)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_screen(t).find(text) != std::string::npos)
-            return true;
-        harness_sleep(20);
-    }
-    return false;
+    return harness_poll([&] { return tty_screen(t).find(text) != std::string::npos; }, timeout_ms);
 }
 
 bool tty_wait_gone(const tty &t, const std::string &text, int timeout_ms)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_screen(t).find(text) == std::string::npos)
-            return true;
-        harness_sleep(20);
-    }
-    return false;
+    return harness_poll([&] { return tty_screen(t).find(text) == std::string::npos; }, timeout_ms);
+}
+
+bool tty_wait_row(const tty &t, int r, const std::string &text, int timeout_ms)
+{
+    return harness_poll([&] { return tty_row(t, r) == text; }, timeout_ms);
+}
+
+bool tty_wait_in_row(const tty &t, int r, const std::string &text, int timeout_ms)
+{
+    return harness_poll([&] { return tty_row(t, r).find(text) != std::string::npos; }, timeout_ms);
 }
 
 void tty_type(const tty &t, const std::string &text)
@@ -346,13 +441,16 @@ void tty_resize(const tty &t, int cols, int rows)
 
 int tty_wait_exit(const tty &t, int timeout_ms)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
+    int result = -1;
+    harness_poll([&] {
         std::string s = harness_tmux(
             t, "display-message -p -t q '#{pane_dead} #{pane_pid} #{pane_dead_status}'");
         int dead = 0, pid = 0, status = -1;
         if (sscanf(s.c_str(), "%d %d %d", &dead, &pid, &status) >= 2 && dead == 1) {
-            if (status >= 0)
-                return status;
+            if (status >= 0) {
+                result = status;
+                return true;
+            }
             // The pane is dead but tmux has not reaped the process (it
             // sometimes never does): the zombie still holds its status.
             std::string stat = read_file("/proc/" + std::to_string(pid) + "/stat");
@@ -364,16 +462,23 @@ int tty_wait_exit(const tty &t, int timeout_ms)
                 for (int i = 3; i <= 52 && fields >> field; i++)
                     if (i == 52)
                         wait_status = atoi(field.c_str());
-                if (wait_status >= 0 && WIFEXITED(wait_status))
-                    return WEXITSTATUS(wait_status);
+                if (wait_status >= 0 && WIFEXITED(wait_status)) {
+                    result = WEXITSTATUS(wait_status);
+                    return true;
+                }
             }
         }
-        harness_sleep(20);
-    }
-    return -1;
+        return false;
+    }, timeout_ms);
+    return result;
 }
 
 std::string tty_stderr(const tty &t) { return read_file(t.dir + "/stderr.txt"); }
+
+bool tty_wait_stderr(const tty &t, const std::string &text, int times, int timeout_ms)
+{
+    return harness_poll([&] { return count_of(tty_stderr(t), text) >= times; }, timeout_ms);
+}
 
 std::string tty_query(const tty &t, const std::string &format)
 {

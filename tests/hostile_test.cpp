@@ -22,23 +22,10 @@ namespace {
 
 const long CREATED = 1700000000;
 
-int count_of(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
-        n++;
-    return n;
-}
-
 // Waits until the debug log shows reads finished reads times.
-bool wait_reads(const tty &t, int reads, int timeout_ms = 30000)
+bool wait_reads(const tty &t, int reads, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 50) {
-        if (count_of(tty_stderr(t), "done with read_status()") >= reads)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return tty_wait_stderr(t, "done with read_status()", reads, timeout_ms);
 }
 
 // Runs the binary on dir with a one-second timer and the debug log, lets
@@ -306,33 +293,37 @@ TEST(Hostile, OddHomeValues)
     }
 }
 
-// Ages whose seconds do not fit in 32 bits are refused, not wrapped.
+// Ages whose seconds do not fit in 32 bits are refused, not wrapped, by
+// every channel that takes an age: -a, -A and both configuration keywords.
 TEST(Hostile, AgesBeyondThirtyTwoBits)
 {
     const std::string dir = test_dir();
     write_defaults(dir, status_file(CREATED, host_stanza("web", 1, "o", 5)));
-    for (const char *age : {"24856d", "596524hrs", "35791395m", "2147483648", "-24856d",
-                            "99999999999999999999d"}) {
+    const char *const ages[] = {"24856d",     "596524hrs", "35791395m",  "2147483648",
+                                "-24856d",    "30000d",    "4294967296s", "99999999999",
+                                "99999999999999999999d"};
+    for (const char *age : ages) {
         SCOPED_TRACE(age);
-        run_result r = run_quelvan(dir, {"-a", age});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.out.rfind(std::string("syntax error: can not parse age \"") + age + "\"\n", 0),
-                  0u)
-            << r.out;
-        r = run_quelvan(dir, {"-A", age});
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(
-            r.out.rfind(std::string("syntax error: can not parse ok_age \"") + age + "\"\n", 0),
-            0u)
-            << r.out;
+        for (const auto &[option, name] : {std::pair<std::string, std::string>{"-a", "age"},
+                                           {"-A", "ok_age"}}) {
+            run_result r = run_quelvan(dir, {option, age});
+            EXPECT_EQ(r.status, 1) << option;
+            EXPECT_EQ(r.out.rfind("syntax error: can not parse " + name + " \"" + age + "\"\n", 0),
+                      0u)
+                << option << ": " << r.out;
+        }
+        const std::string rc_dir = dir + "/rc";
+        write_defaults(rc_dir);
+        write_file(rc_dir + "/.quelvanrc", std::string("default age = ") + age +
+                                               "\ndefault okay_age = " + age + "\n");
+        run_result r = run_quelvan(rc_dir, {"-V"});
+        EXPECT_EQ(r.out, rc_dir + "/.quelvanrc: syntax error on line 1\n" + rc_dir +
+                             "/.quelvanrc: syntax error on line 2\nQuelvan-" QUELVAN_VERSION "\n");
     }
-    write_file(dir + "/.quelvanrc", "default age = 24856d\ndefault okay_age = 2147483648\n");
-    run_result r = run_quelvan(dir, {"-V"});
-    EXPECT_EQ(r.out, dir + "/.quelvanrc: syntax error on line 1\n" + dir +
-                         "/.quelvanrc: syntax error on line 2\nQuelvan-" QUELVAN_VERSION "\n");
     // The largest that fits is taken.
-    r = run_quelvan(dir, {"-a", "24855d", "-V"});
+    run_result r = run_quelvan(dir, {"-a", "24855d", "-V"});
     EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "Quelvan-" QUELVAN_VERSION "\n");
 }
 
 }  // namespace

@@ -16,18 +16,7 @@ namespace {
 
 std::string install_sh(const std::string &cmd, int *status = nullptr)
 {
-    std::string out;
-    FILE *p = popen((cmd + " 2>&1").c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int st = pclose(p);
-    if (status)
-        *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
+    return harness_sh(cmd + " 2>&1", status);
 }
 
 // Installs this build under prefix, staged below destdir.

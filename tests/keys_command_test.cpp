@@ -1,8 +1,10 @@
 // Key commands carried out in-process on a real curses screen whose keyboard
 // is a pipe and whose terminal output is kept in a file, so that the settings
 // each key leaves behind, its beeps and its messages can all be checked.
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -134,6 +136,13 @@ const paging_case paging_cases[] = {
     {"G on the only page", 1, 1, 0, 'G', 1, 0, ""},
     {"space turns up at the last page", 3, 3, 0, ' ', 2, 1, "page up"},
     {"space turns down at the first page", 3, 1, 1, ' ', 2, 0, "page down"},
+    // Page 0 of 3: an empty selection before a re-read brought items.
+    {"plus on page 0 of 3", 3, 0, 0, '+', 1, 0, "page down"},
+    {"minus on page 0 of 3", 3, 0, 0, '-', 0, 0, ""},
+    {"space on page 0 of 3", 3, 0, 0, ' ', 1, 0, "page down"},
+    {"space going up on page 0 of 3", 3, 0, 1, ' ', 1, 0, "page down"},
+    {"zero on page 0 of 3", 3, 0, 0, '0', 1, 0, "first page"},
+    {"G on page 0 of 3", 3, 0, 0, 'G', 3, 0, "last page"},
     // An empty selection leaves page 0 or page 1 of 0: nowhere to go.
     {"space with no page", 0, 0, 0, ' ', 0, 0, ""},
     {"space on page 1 of 0", 0, 1, 0, ' ', 1, 0, ""},
@@ -442,6 +451,74 @@ TEST_F(KeyCommand, UnboundKeysBeepWhenPrintableAndAreIgnoredOtherwise)
     }
     EXPECT_EQ(filter_set, 0);
     EXPECT_EQ(cur_page, 1);
+}
+
+// --- how long each message stays ---
+
+// Every key that shows a message holds it for its pause before the redraw:
+// ordinary messages 150 ms, filter labels 300 ms, errors 600 ms. Only a
+// lower bound is checked: a loaded machine makes a key slower, never faster.
+TEST_F(KeyCommand, EachMessageHoldsItsPause)
+{
+    struct pause_case {
+        const char *what;
+        std::function<void()> setup;
+        int key;
+        const char *typed;    // answer for a prompt, "" for none
+        const char *row;  // the command row begins so while it holds
+        int pause_ms;
+    };
+    auto pages = [](int page) {
+        return [page] {
+            num_pages = 3;
+            cur_page = page;
+        };
+    };
+    auto services = [] { object_mode = 1; };
+    auto some_filter = [] {
+        filter_set = FILTER_REGEX;
+        strcpy(name_filter, "web");
+    };
+    auto slot5 = [](const char *positive, const char *negative) {
+        return [positive, negative] {
+            strcpy(fkey_name_filters[5], positive);
+            strcpy(fkey_not_name_filters[5], negative);
+        };
+    };
+    const pause_case cases[] = {
+        {"page down", pages(1), '+', "", " Command: page down", 150},
+        {"page up", pages(2), '-', "", " Command: page up", 150},
+        {"space", pages(1), ' ', "", " Command: page down", 150},
+        {"first page", pages(3), '0', "", " Command: first page", 150},
+        {"last page", pages(1), 'G', "", " Command: last page", 150},
+        {"sort", [] {}, 's', "", " Command: sort by age", 150},
+        {"mode", services, 'u', "", " Command: up mode", 150},
+        {"quit", [] {}, 'q', "", " Command: quit", 150},
+        {"filter deleted", some_filter, 'x', "", " Command: filter deleted", 300},
+        {"function key filter", slot5("web", ""), KEY_F(5), "", " FkeyFilter: web", 300},
+        {"function key negative filter", slot5("", "db"), KEY_F(5), "",
+         " FkeyNegativeFilter: db", 300},
+        {"function key without filter", slot5("", ""), KEY_F(5), "",
+         " FkeyFilter: no filter defined!", 600},
+        {"age syntax error", [] {}, 'a', "5q\n", " AgeFilter: 5q: syntax error!", 600},
+        {"okay age syntax error", services, 'A', "soon\n", " OkayAgeFilter: soon: syntax error!",
+         600},
+    };
+    for (const pause_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        reset_settings();
+        polling_interval = 0;
+        c.setup();
+        if (*c.typed)
+            type(c.typed);
+        const auto start = std::chrono::steady_clock::now();
+        run(c.key);
+        const auto held = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              std::chrono::steady_clock::now() - start)
+                              .count();
+        EXPECT_EQ(command_row().rfind(c.row, 0), 0u) << command_row();
+        EXPECT_GE(held, c.pause_ms);
+    }
 }
 
 }  // namespace

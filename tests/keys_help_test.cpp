@@ -1,17 +1,14 @@
 // The help screen in a real terminal.
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <poll.h>
-#include <pty.h>
 #include <chrono>
 #include <string>
 #include <thread>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "guarded_tty.h"
 #include "harness.h"
 #include "keys_tty.h"
 
@@ -103,93 +100,25 @@ TEST(HelpScreen, AnEmptyFileShowsAnEmptyScreen)
     EXPECT_TRUE(wait_row(t, 22, " Command:")) << tty_screen(t);
 }
 
-// The console in a terminal of its own, here to learn its exit status
-// first hand: the status of a pane that tmux reports is not always there.
-struct pty_run {
-    pid_t pid = -1;
-    int master = -1;
-    std::string screen;  // everything the console sent
-
-    bool read_until(const std::string &text, int timeout_ms = 8000)
-    {
-        for (int waited = 0; waited <= timeout_ms; waited += 10) {
-            if (screen.find(text) != std::string::npos)
-                return true;
-            drain(10);
-        }
-        return false;
-    }
-    void drain(int ms)
-    {
-        pollfd p{master, POLLIN, 0};
-        char buf[4096];
-        ssize_t n = 0;
-        if (poll(&p, 1, ms) > 0 && (n = read(master, buf, sizeof buf)) > 0)
-            screen.append(buf, static_cast<size_t>(n));
-        else if (n < 0)  // the terminal has closed: poll no longer waits
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-    }
-    // The exit status, or -1 when the console does not end.
-    int wait_exit(int timeout_ms = 8000)
-    {
-        for (int waited = 0; waited <= timeout_ms; waited += 10) {
-            int status;
-            if (waitpid(pid, &status, WNOHANG) == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            }
-            drain(10);
-        }
-        return -1;
-    }
-    ~pty_run()
-    {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        if (master >= 0)
-            close(master);
-    }
-};
-
-void pty_start(pty_run &run, const std::string &dir)
-{
-    signal(SIGCHLD, SIG_DFL);  // the test runner may have left it ignored: no status then
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = 80;
-    run.pid = forkpty(&run.master, nullptr, nullptr, &size);
-    if (run.pid == 0) {
-        if (chdir(dir.c_str()) != 0)
-            _exit(127);
-        int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(err, 2);
-        setenv("HOME", dir.c_str(), 1);
-        setenv("TZ", "UTC", 1);
-        setenv("TERM", "screen", 1);
-        execl(QUELVAN_BINARY, QUELVAN_BINARY, "-b", static_cast<char *>(nullptr));
-        _exit(127);
-    }
-}
-
+// The help file removed before "?": the fopen message after the screen has
+// been ended (keypad transmit off, the terminal's modes as before), status 1.
 TEST(HelpScreen, AMissingFileEndsTheConsoleWithItsReason)
 {
     const std::string dir = test_dir();
     write_defaults(dir, status_file(CREATED, services("svc", 2, 0, CREATED)));
-    pty_run run;
-    pty_start(run, dir);
-    ASSERT_GT(run.pid, 0);
-    ASSERT_TRUE(run.read_until("Command: ")) << run.screen;
+    tty t = guarded_start(dir, {"-b"});
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    pane_log log(t);
+    ASSERT_TRUE(log.ok());
+    log.mark();
     std::remove(help_path(dir).c_str());
-    ASSERT_EQ(write(run.master, "?", 1), 1);
-    EXPECT_EQ(run.wait_exit(), 1);
-    EXPECT_EQ(read_file(dir + "/stderr.txt"),
+    tty_type(t, "?");
+    guarded_end e = guarded_wait(t);
+    EXPECT_EQ(e.status, 1);
+    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    EXPECT_EQ(tty_stderr(t),
               "fatal error: fopen etc/quelvan.help failed: No such file or directory\n");
-    // Curses was ended before the message: the terminal is back in its
-    // normal mode (keypad transmit off, the cursor shown).
-    const size_t end = run.screen.rfind("\x1b[?1l");
-    EXPECT_NE(end, std::string::npos);
+    EXPECT_TRUE(log.wait("\x1b[?1l")) << printable(log.since());
 }
 
 TEST(HelpScreen, TheShippedHelpFileNamesEveryKeyAndFitsTheScreen)

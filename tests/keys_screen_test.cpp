@@ -82,8 +82,7 @@ protected:
             }
             // "z" only beeps: its beep tells that the step is done.
             tty_type(t(), "z");
-            for (int waited = 0; bells(log_->since()) < s.beeps + 1 && waited < 8000; waited += 10)
-                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            harness_poll([&] { return bells(log_->since()) >= s.beeps + 1; });
             const std::string sent = log_->since();
             EXPECT_EQ(bells(sent), s.beeps + 1) << printable(sent);
             const std::string before_z = sent.substr(0, sent.rfind('\a'));
@@ -250,13 +249,11 @@ sub regex_hook {
     ASSERT_TRUE(tty_wait(t, "page 1 of 3")) << tty_screen(t);
     const std::string patterns = dir + "/patterns.txt";
     auto wait_pattern = [&](const std::string &line) {
-        for (int waited = 0; waited < 8000; waited += 20) {
-            if (read_file(patterns).find("\n" + line + "\n") != std::string::npos ||
-                read_file(patterns).rfind(line + "\n", 0) == 0)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return false;
+        return harness_poll([&] {
+            const std::string seen = read_file(patterns);
+            return seen.find("\n" + line + "\n") != std::string::npos ||
+                   seen.rfind(line + "\n", 0) == 0;
+        });
     };
 
     tty_type(t, "/");

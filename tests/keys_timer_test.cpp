@@ -21,14 +21,6 @@ std::string snapshot(const std::string &output, long created = CREATED)
     return status_file(created, service_stanza("web1", "HTTP", 0, output, created - 60));
 }
 
-int count(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        n++;
-    return n;
-}
-
 TEST(RefreshTimer, AChangedStatusFileShowsAfterTheInterval)
 {
     const std::string dir = test_dir();
@@ -36,9 +28,9 @@ TEST(RefreshTimer, AChangedStatusFileShowsAfterTheInterval)
     tty t = tty_start(dir, {"-i", "2"});
     ASSERT_TRUE(tty_wait(t, "first answer")) << tty_screen(t);
     write_file(status_path(dir), snapshot("second answer", CREATED + 120));
-    EXPECT_TRUE(tty_wait(t, "second answer", 15000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
     write_file(status_path(dir), snapshot("third answer", CREATED + 240));
-    EXPECT_TRUE(tty_wait(t, "third answer", 15000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "third answer")) << tty_screen(t);
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
@@ -76,7 +68,30 @@ TEST(RefreshTimer, NoRefreshWhileAPromptOrTheHelpScreenIsOpen)
         EXPECT_EQ(tty_row(t, c.row), c.shows);
         EXPECT_EQ(tty_screen(t).find("second answer"), std::string::npos);
         tty_keys(t, c.leave);
-        EXPECT_TRUE(tty_wait(t, "second answer", 15000)) << tty_screen(t);
+        EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
+    }
+}
+
+// The refresh key stops the timer while it reads and arms it again: the
+// console goes on refreshing by itself afterwards, without another key.
+TEST(RefreshTimer, TheRefreshKeyArmsTheTimerAgain)
+{
+    for (const char *key : {"r", "C-l"}) {
+        SCOPED_TRACE(key);
+        const std::string dir = test_dir();
+        write_defaults(dir, snapshot("first answer"));
+        tty t = tty_start(dir, {"-d", "-i", "1"});
+        ASSERT_TRUE(tty_wait(t, "first answer")) << tty_screen(t);
+        const int before = count_of(tty_stderr(t), "read_status()...");
+        tty_keys(t, {key});
+        ASSERT_TRUE(tty_wait_stderr(t, "read_status()...", before + 1)) << tty_stderr(t);
+        // From here on no key: only the timer can bring the new file.
+        write_file(status_path(dir), snapshot("second answer", CREATED + 120));
+        EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
+        write_file(status_path(dir), snapshot("third answer", CREATED + 240));
+        EXPECT_TRUE(tty_wait(t, "third answer")) << tty_screen(t);
+        tty_type(t, "q");
+        EXPECT_EQ(tty_wait_exit(t), 0);
     }
 }
 
@@ -110,14 +125,12 @@ TEST(RefreshTimer, EachRefreshDrawsOnce)
     write_defaults(dir, snapshot("first answer"));
     tty t = tty_start(dir, {"-d", "-i", "1"});
     ASSERT_TRUE(tty_wait(t, "first answer")) << tty_screen(t);
-    for (int waited = 0; count(tty_stderr(t), "read_status()...") < 4 && waited < 20000;
-         waited += 50)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ASSERT_TRUE(tty_wait_stderr(t, "read_status()...", 4)) << tty_stderr(t);
     tty_type(t, "q");
     ASSERT_EQ(tty_wait_exit(t), 0);
     const std::string log = tty_stderr(t);
-    EXPECT_GE(count(log, "read_status()..."), 4);
-    EXPECT_EQ(count(log, "draw_screen()..."), count(log, "read_status()..."));
+    EXPECT_GE(count_of(log, "read_status()..."), 4);
+    EXPECT_EQ(count_of(log, "draw_screen()..."), count_of(log, "read_status()..."));
 }
 
 TEST(RefreshTimer, TheRefreshKeepsThePage)
@@ -129,7 +142,7 @@ TEST(RefreshTimer, TheRefreshKeepsThePage)
     tty_type(t, "G");
     ASSERT_TRUE(tty_wait(t, "page 3 of 3")) << tty_screen(t);
     write_file(status_path(dir), status_file(CREATED + 60, services("svc", 30, 0, CREATED, "new")));
-    EXPECT_TRUE(tty_wait(t, "new svc30", 15000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "new svc30")) << tty_screen(t);
     EXPECT_TRUE(tty_wait(t, "page 3 of 3")) << tty_screen(t);
 }
 
@@ -142,7 +155,7 @@ TEST(TimerMask, ATickOutsideTheWaitIsHeldAndDroppedByStop)
     timer_install();
     polling_interval = 1;
     timer_start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1500));  // busy elsewhere
+    harness_pause(1500);  // busy elsewhere
     EXPECT_EQ(refresh_due, 0);
     sigset_t pending;
     sigpending(&pending);
@@ -201,8 +214,8 @@ TEST(KeyWait, KeysTypedAheadAreNotLost)
     tty_type(t, "sssz");
     ASSERT_TRUE(log.wait("\a")) << log.since();
     const std::string sent = log.since();
-    EXPECT_EQ(count(sent, "sort by age"), 2) << sent;
-    EXPECT_EQ(count(sent, "sort by name"), 1) << sent;
+    EXPECT_EQ(count_of(sent, "sort by age"), 2) << sent;
+    EXPECT_EQ(count_of(sent, "sort by name"), 1) << sent;
     EXPECT_LT(sent.find("sort by name"), sent.rfind("sort by age"));
 }
 

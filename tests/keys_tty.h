@@ -35,14 +35,9 @@ public:
     }
 
     // Waits until text has been sent since the mark.
-    bool wait(const std::string &text, int timeout_ms = 8000) const
+    bool wait(const std::string &text, int timeout_ms = WAIT_MS) const
     {
-        for (int waited = 0; waited <= timeout_ms; waited += 10) {
-            if (since().find(text) != std::string::npos)
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return harness_poll([&] { return since().find(text) != std::string::npos; }, timeout_ms);
     }
 
     bool ok() const { return !path_.empty(); }
@@ -77,27 +72,17 @@ inline std::string keys_then_beep(const tty &t, pane_log &log, const std::vector
 }
 
 // Waits until row r reads text (trailing blanks dropped).
-inline bool wait_row(const tty &t, int r, const std::string &text, int timeout_ms = 8000)
+inline bool wait_row(const tty &t, int r, const std::string &text, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_row(t, r) == text)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return tty_wait_row(t, r, text, timeout_ms);
 }
 
 
 // Waits until the display-message format gives want.
 inline bool wait_query(const tty &t, const std::string &format, const std::string &want,
-                       int timeout_ms = 8000)
+                       int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_query(t, format) == want)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return harness_poll([&] { return tty_query(t, format) == want; }, timeout_ms);
 }
 
 // n services of host "host" with the given state, last changed a minute

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <malloc.h>
 #include <string>
 #include <unistd.h>
 
@@ -48,22 +47,6 @@ protected:
         text_copy(buf, text.c_str());
         perl_hook(kind, buf);
         return buf;
-    }
-    // Runs what in a child whose standard output goes to a file; the child
-    // must end with status 1 and have written exactly expected.
-    template <typename F>
-    void expect_fatal(F what, const std::string &expected)
-    {
-        const std::string out = dir + "/fatal.txt";
-        EXPECT_EXIT(
-            {
-                if (!freopen(out.c_str(), "w", stdout))
-                    _exit(99);
-                what();
-                _exit(0);
-            },
-            testing::ExitedWithCode(1), "");
-        EXPECT_EQ(read_file(out), expected);
     }
 };
 
@@ -441,32 +424,12 @@ TEST_F(PerlHook, NoInterpreterChangesNothing)
 
 // --- errors during a call: the eval-error message on standard output ---
 
-TEST_F(PerlHook, EvalInsideHookLeavingErrorEnds)
+// Each error ends the program with the exception's text: a script's eval
+// that leaves $@ set, a die with a text, with a line number, with an object
+// (a text of its own, one that dies when it is read, or none), a missing sub.
+TEST_F(PerlHook, ErrorsInAHookEndWithTheirText)
 {
-    start(R"PERL(
-sub host_plugin_hook { $_[0] }
-sub service_plugin_hook { eval { die "disk full\n" }; return $_[0] }
-1;
-)PERL");
-    expect_fatal([] { hook(HOOK_SERVICE, "web01 HTTP"); },
-                 "fatal error: perl eval error: disk full\n\r\n");
-}
-
-TEST_F(PerlHook, DieInHookEnds)
-{
-    start(R"PERL(
-sub host_plugin_hook { $_[0] }
-sub service_plugin_hook { $_[0] }
-sub regex_hook { die "no patterns today\n" }
-1;
-)PERL");
-    expect_fatal([] { perl_regex_hook("web01", "web", 0); },
-                 "fatal error: perl eval error: no patterns today\n\r\n");
-}
-
-TEST_F(PerlHook, DieWithLineNumberAndObjects)
-{
-    start(R"PERL(
+    const char *const objects = R"PERL(
 package Err;
 use overload '""' => sub { "Err: " . $_[0]{msg} }, bool => sub { 1 };
 package Broken;
@@ -481,29 +444,53 @@ sub service_plugin_hook {
 }
 sub regex_hook { return bless {}, 'Broken' }
 1;
-)PERL");
-    expect_fatal([] { hook(HOOK_SERVICE, "object"); }, "fatal error: perl eval error: Err: custom\r\n");
-    expect_fatal([] { hook(HOOK_SERVICE, "plain"); },
-                 "fatal error: perl eval error: Died at etc/quelvan.pl line 12.\n\r\n");
-    expect_fatal([] { hook(HOOK_SERVICE, "broken"); },
-                 "fatal error: perl eval error: cannot say\n\r\n");
-    // A result that dies when it is read is an exception like any other.
-    expect_fatal([] { perl_regex_hook("text", "pattern", 0); },
-                 "fatal error: perl eval error: cannot say\n\r\n");
-}
-
-TEST_F(PerlHook, MissingSubEnds)
-{
-    start(R"PERL(
-sub host_plugin_hook { $_[0] }
-1;
-)PERL");
-    expect_fatal([] { hook(HOOK_SERVICE, "web01 HTTP"); },
-                 "fatal error: perl eval error: Undefined subroutine &main::service_plugin_hook "
-                 "called.\n\r\n");
-    expect_fatal([] { perl_regex_hook("web01", "web", 0); },
-                 "fatal error: perl eval error: Undefined subroutine &main::regex_hook "
-                 "called.\n\r\n");
+)PERL";
+    const char *const only_host = "sub host_plugin_hook { $_[0] }\n1;\n";
+    struct fatal_case {
+        const char *what;
+        const char *script;
+        int kind;  // HOOK_HOST, HOOK_SERVICE, or -1 for the regex hook
+        const char *text;
+        const char *out;
+    };
+    const fatal_case cases[] = {
+        {"eval leaving an error",
+         "sub host_plugin_hook { $_[0] }\n"
+         "sub service_plugin_hook { eval { die \"disk full\\n\" }; return $_[0] }\n1;\n",
+         HOOK_SERVICE, "web01 HTTP", "fatal error: perl eval error: disk full\n\r\n"},
+        {"die in the regex hook",
+         "sub host_plugin_hook { $_[0] }\nsub service_plugin_hook { $_[0] }\n"
+         "sub regex_hook { die \"no patterns today\\n\" }\n1;\n",
+         -1, "web01", "fatal error: perl eval error: no patterns today\n\r\n"},
+        {"object with a text", objects, HOOK_SERVICE, "object",
+         "fatal error: perl eval error: Err: custom\r\n"},
+        {"plain die with a line number", objects, HOOK_SERVICE, "plain",
+         "fatal error: perl eval error: Died at etc/quelvan.pl line 12.\n\r\n"},
+        {"object that dies when read", objects, HOOK_SERVICE, "broken",
+         "fatal error: perl eval error: cannot say\n\r\n"},
+        // A result that dies when it is read is an exception like any other.
+        {"result that dies when read", objects, -1, "text",
+         "fatal error: perl eval error: cannot say\n\r\n"},
+        {"missing service hook", only_host, HOOK_SERVICE, "web01 HTTP",
+         "fatal error: perl eval error: Undefined subroutine &main::service_plugin_hook "
+         "called.\n\r\n"},
+        {"missing regex hook", only_host, -1, "web01",
+         "fatal error: perl eval error: Undefined subroutine &main::regex_hook called.\n\r\n"},
+    };
+    for (const fatal_case &c : cases) {
+        SCOPED_TRACE(c.what);
+        start(c.script);
+        const int kind = c.kind;
+        const std::string text = c.text;
+        expect_fatal([&] {
+            if (kind < 0)
+                perl_regex_hook(text.c_str(), "pattern", 0);
+            else
+                hook(kind, text);
+        }, c.out);
+        perl_hook_free();
+        started = false;
+    }
 }
 
 // $@ is the script's: a hook sees it as the previous call left it, and false
@@ -608,12 +595,6 @@ sub service_plugin_hook { $@ = ""; exit 7 }
 
 namespace {
 
-size_t heap_in_use()
-{
-    struct mallinfo2 m = mallinfo2();
-    return m.uordblks + m.hblkhd;
-}
-
 // Calls leave nothing behind in the interpreter: no temporaries, no scalars.
 TEST_F(PerlHook, CallsKeepNothing)
 {
@@ -626,10 +607,11 @@ TEST_F(PerlHook, CallsKeepNothing)
         }
     };
     calls();
-    const size_t settled = heap_in_use();
+    const size_t settled = harness_heap_in_use();
+    ASSERT_GT(settled, 0u) << "no heap figures in this build";
     calls();
     calls();
-    const size_t after = heap_in_use();
+    const size_t after = harness_heap_in_use();
     EXPECT_LE(after, settled + 64 * 1024) << settled << " -> " << after;
 }
 

@@ -67,13 +67,13 @@ TEST(PerlRead, TerminalIsRestoredAfterAHookError)
                    "sub host_plugin_hook { $_[0] }\n"
                    "sub service_plugin_hook { die \"stopped\\n\" if -e 'stop'; $_[0] }\n");
     tty t = tty_start(dir, {"-i", "1"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     // The read of the next timer tick meets the die.
     write_file(dir + "/stop", "");
     // When the pane dies tmux keeps either the last output or the exit
     // status, not always both; the message and the status are checked
     // without tmux above. What the terminal shows is the normal screen.
-    ASSERT_NE(tty_wait_exit(t, 20000), -1) << tty_screen(t);
+    ASSERT_NE(tty_wait_exit(t), -1) << tty_screen(t);
     EXPECT_EQ(tty_query(t, "#{alternate_on}"), "0");
 }
 

@@ -90,13 +90,13 @@ append("main", floor(2.5));
 1;
 )PERL");
     tty t = tty_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     // The test call was made before the first screen.
     EXPECT_EQ(read_file(dir + "/calls.txt").rfind("main 2\nhost testing perl hook eval\n", 0),
               0u)
         << read_file(dir + "/calls.txt");
     tty_type(t, "q");
-    EXPECT_EQ(tty_wait_exit(t, 10000), 0);
+    EXPECT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(tty_stderr(t), "");
 }
 

@@ -35,31 +35,23 @@ void type_bytes(const tty &t, const std::string &bytes)
         snprintf(hex, sizeof hex, " %02x", c);
         cmd += hex;
     }
-    guarded_sh(cmd);
+    harness_sh(cmd);
 }
 
 // Waits until the command row (the last but one of rows) reads "Command:"
 // again: the prompt has been answered and the screen redrawn. The header
 // shows active filters with the same words as the prompts.
-bool wait_command_row(const tty &t, int rows, int timeout_ms = 20000)
+bool wait_command_row(const tty &t, int rows, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_row(t, rows - 2).rfind(" Command:", 0) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return harness_poll([&] { return tty_row(t, rows - 2).rfind(" Command:", 0) == 0; },
+                        timeout_ms);
 }
 
 // Waits until the command row shows the prompt.
-bool wait_prompt(const tty &t, int rows, const std::string &prompt, int timeout_ms = 20000)
+bool wait_prompt(const tty &t, int rows, const std::string &prompt, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_row(t, rows - 2).rfind(" " + prompt, 0) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return harness_poll([&] { return tty_row(t, rows - 2).rfind(" " + prompt, 0) == 0; },
+                        timeout_ms);
 }
 
 struct prompt_case {
@@ -82,7 +74,7 @@ TEST(Prompts, BinaryBytesAndOverlongAnswers)
         const std::string dir = test_dir() + "/" + std::to_string(&p - PROMPTS.data());
         write_defaults(dir, some_services());
         tty t = guarded_start(dir, {"-i", "1"}, 100, 30);
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         for (const std::string &answer : answers) {
             tty_type(t, p.key);
             ASSERT_TRUE(wait_prompt(t, 30, p.prompt)) << tty_screen(t);
@@ -106,23 +98,23 @@ TEST(Prompts, TimerSignalWhileAPromptIsOpen)
     tty t = guarded_start(dir, {"-i", "1"}, 100, 40);
     pid_t pid = guarded_pid(t);
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(tty_wait(t, "web19", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "web19")) << tty_screen(t);
     tty_type(t, "/");
     ASSERT_TRUE(wait_prompt(t, 40, "Filter:")) << tty_screen(t);
     tty_type(t, "web1");
-    ASSERT_TRUE(tty_wait(t, "Filter: web1", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Filter: web1")) << tty_screen(t);
     // The answer will be "web17": web19 goes, web17 stays, web1 goes.
     for (int i = 0; i < 5; i++) {
         kill(pid, SIGALRM);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        harness_pause(300);
     }
     // Two timer periods with the prompt still open.
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    harness_pause(2500);
     EXPECT_NE(tty_screen(t).find("Filter: web1"), std::string::npos) << tty_screen(t);
     tty_type(t, "7");
     tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait_gone(t, "web19", 20000)) << tty_screen(t);
-    ASSERT_TRUE(tty_wait(t, "web17", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_gone(t, "web19")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "web17")) << tty_screen(t);
     EXPECT_EQ(tty_screen(t).find("web1 "), std::string::npos) << tty_screen(t);
     EXPECT_EQ(tty_screen(t).find("web18"), std::string::npos) << tty_screen(t);
     tty_type(t, "q");
@@ -139,7 +131,7 @@ TEST(Prompts, PatternPerlCannotCompileWithTheShippedScript)
     write_defaults(dir, some_services(),
                    read_file(std::string(QUELVAN_SOURCE_DIR) + "/sample/etc/quelvan.pl"));
     tty t = guarded_start(dir, {}, 100, 40);
-    ASSERT_TRUE(tty_wait(t, "web19", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "web19")) << tty_screen(t);
     for (const char *pattern : {"(", "[z-a]", "a**", "(?<", "\\", "*", "(?{ die })"}) {
         SCOPED_TRACE(pattern);
         for (const char *key : {"/", "!"}) {
@@ -150,33 +142,16 @@ TEST(Prompts, PatternPerlCannotCompileWithTheShippedScript)
             tty_keys(t, {"Enter"});
             ASSERT_TRUE(wait_command_row(t, 40)) << tty_screen(t);
             // Every item is still shown: a bad pattern hides nothing.
-            ASSERT_TRUE(tty_wait(t, "web19", 20000)) << tty_screen(t);
+            ASSERT_TRUE(tty_wait(t, "web19")) << tty_screen(t);
         }
     }
     tty_type(t, "x");
-    ASSERT_TRUE(tty_wait(t, "web19", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "web19")) << tty_screen(t);
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 0) << tty_screen(t);
     EXPECT_TRUE(e.restored);
     EXPECT_EQ(tty_stderr(t), "");
-}
-
-// The help file removed before "?": the fopen message after the screen has
-// been ended, status 1.
-TEST(Prompts, HelpFileRemovedBeforeHelp)
-{
-    const std::string dir = test_dir();
-    write_defaults(dir, some_services());
-    tty t = guarded_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-    std::remove(help_path(dir).c_str());
-    tty_type(t, "?");
-    guarded_end e = guarded_wait(t);
-    EXPECT_EQ(e.status, 1);
-    EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
-    EXPECT_EQ(tty_stderr(t),
-              "fatal error: fopen etc/quelvan.help failed: No such file or directory\n");
 }
 
 // Resizes while a prompt is open and while the help screen waits.
@@ -185,24 +160,24 @@ TEST(Prompts, ResizesWhileAPromptOrTheHelpIsOpen)
     const std::string dir = test_dir();
     write_defaults(dir, some_services());
     tty t = guarded_start(dir, {"-i", "1"}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "/");
-    ASSERT_TRUE(tty_wait(t, "Filter:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(wait_prompt(t, 24, "Filter:")) << tty_screen(t);
     tty_type(t, "web");
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 29) % 120, 1 + (i * 7) % 50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        harness_pause(30);
     }
     tty_resize(t, 80, 24);
     tty_keys(t, {"Enter"});
     tty_type(t, "?");
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 31) % 120, 1 + (i * 11) % 50);
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        harness_pause(30);
     }
     tty_resize(t, 80, 24);
     tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 0) << tty_screen(t);

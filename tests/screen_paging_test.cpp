@@ -1,5 +1,5 @@
-// Paging through the real binary: the last page, and a page past the end
-// after a re-read that finds fewer items.
+// Paging through the real binary: the last page, a page past the end after
+// a re-read that finds fewer items, and page 0 after one that finds none.
 #include <string>
 
 #include <gtest/gtest.h>
@@ -24,8 +24,8 @@ std::string services(int n)
 // Waits for the page text and returns the name of the first item row.
 std::string page_shows(const tty &t, const std::string &page)
 {
-    EXPECT_TRUE(tty_wait(t, page, 10000)) << tty_screen(t);
-    EXPECT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, page)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::string row = tty_row(t, 7);
     return row.size() > 11 ? row.substr(11, 10) : row;
 }
@@ -53,6 +53,18 @@ TEST(ScreenPaging, LastPageAndPastTheEndAfterARead)
     write_file(status_path(dir), services(0));
     tty_type(t, "r");
     EXPECT_EQ(page_shows(t, "page 0 of 0"), "");
+    // Nowhere to page to: the keys leave page 0 as it is (seen below).
+    tty_type(t, "+- 0G");
+
+    // Items again: page 0 stands and shows the first page's items; "+"
+    // goes to page 1, then to page 2.
+    write_file(status_path(dir), services(30));
+    tty_type(t, "r");
+    EXPECT_EQ(page_shows(t, "page 0 of 3"), "host svc00");
+    tty_type(t, "+");
+    EXPECT_EQ(page_shows(t, "page 1 of 3"), "host svc00");
+    tty_type(t, "+");
+    EXPECT_EQ(page_shows(t, "page 2 of 3"), "host svc13");
 
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);

@@ -1,5 +1,6 @@
 // The screen as a user meets it: the real binary in a tmux terminal, on small
 // status files written per test and on the real Nagios 4 status file.
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -57,7 +58,7 @@ tty start(const std::string &dir, const std::vector<std::string> &args, int cols
     if (!rc.empty())
         write_file(dir + "/.quelvanrc", rc);
     tty t = tty_start(dir, args, cols, rows);
-    EXPECT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     return t;
 }
 
@@ -279,7 +280,7 @@ sub regex_hook {
     write_defaults(dir, status_file(NOW, small_site()), hook);
     write_file(dir + "/.quelvanrc", "default text =~ /db1|mail/\ndefault text !~ /Temp/\n");
     tty t = tty_start(dir, {});
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     tty_type(t, "q");
     ASSERT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(read_file(dir + "/calls.txt"),
@@ -300,7 +301,7 @@ TEST(ScreenTty, EmptyLevelShowsPageZeroOfZero)
     const std::string dir = test_dir();
     write_defaults(dir, status_file(NOW, host_stanza("web1", 0, "OK", NOW)));
     tty t = tty_start(dir, {"-l", "c"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::vector<std::string> screen = rows_of(t);
     EXPECT_NE(screen[1].find(" 0 Alerts "), std::string::npos) << screen[1];
     EXPECT_EQ(screen[3], "  Filter: none                                                     page 0 of 0");
@@ -369,13 +370,7 @@ TEST(ScreenTty, TerminalsTooSmallForTheLayout)
         std::vector<std::string> args = r.args;
         args.push_back("-d");
         tty t = tty_start(dir, args, r.cols, r.lines);
-        bool drawn = false;
-        for (int i = 0; i < 500 && !drawn; i++) {
-            drawn = tty_stderr(t).find("done with draw_screen()") != std::string::npos;
-            if (!drawn)
-                tty_wait_gone(t, "never shown", 20);
-        }
-        ASSERT_TRUE(drawn) << tty_stderr(t);
+        ASSERT_TRUE(tty_wait_stderr(t, "done with draw_screen()")) << tty_stderr(t);
         std::vector<std::string> screen = rows_of(t);
         EXPECT_EQ(screen.size(), static_cast<size_t>(r.lines));
         for (const auto &line : screen)
@@ -428,7 +423,7 @@ TEST(ScreenTty, Utf8NamesAndOutputsKeepTheColumns)
                                              service_stanza("東京", "応答", 2, "接続できません",
                                                             NOW - 100)));
     tty t = tty_start(dir, {}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     std::vector<std::string> screen = rows_of(t);
     EXPECT_EQ(screen[7], " WARNING   küche Temperatur Gehäuse  °C über Grenze  Tue Nov 14 22:11    1m 40s");
     EXPECT_EQ(screen[8], " CRITICAL  東京 応答                 接続できません  Tue Nov 14 22:11    1m 40s");
@@ -442,9 +437,9 @@ TEST(ScreenTty, RealStatusFileKeepsEveryColumn)
          {std::vector<std::string>{}, {"-l", "w"}, {"-l", "w", "-s", "a"}, {"-m", "h"},
           {"-g", "/Geh/"}}) {
         const std::string dir = test_dir();
-        write_defaults(dir, read_file(fixture_path("nagios4-status.dat")));
+        write_defaults(dir, read_file(real_status_path()));
         tty t = tty_start(dir, args, 80, 24);
-        ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
         std::vector<std::string> screen = rows_of(t);
         int items = 0;
         for (int r = 7; r <= 19; r++) {
@@ -470,32 +465,124 @@ TEST(ScreenTty, ResizeRedrawsAtTheNewSize)
     const std::string dir = test_dir();
     tty t = start(dir, {"-l", "c"});
     tty_resize(t, 100, 30);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000));
-    bool moved = false;
-    for (int i = 0; i < 250 && !moved; i++) {
-        moved = tty_row(t, 28) == " Command:";
-        if (!moved)
-            tty_wait_gone(t, "never shown", 20);
-    }
-    ASSERT_TRUE(moved) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_row(t, 28, " Command:")) << tty_screen(t);
     std::vector<std::string> screen = rows_of(t);
     EXPECT_EQ(screen[7], " CRITICAL  db1 Disk /                  DISK CRITICAL - free space: / 3%  Tue Nov 14 22:12    0m 30s");
     EXPECT_EQ(screen[1].substr(screen[1].size() - 19), "Tue Nov 14 22:13:20");
     EXPECT_EQ(screen[1].size(), 100u - 2);
 
     tty_resize(t, 40, 12);
-    moved = false;
-    for (int i = 0; i < 250 && !moved; i++) {
-        moved = tty_row(t, 10) == " Command:";
-        if (!moved)
-            tty_wait_gone(t, "never shown", 20);
-    }
-    ASSERT_TRUE(moved) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_row(t, 10, " Command:")) << tty_screen(t);
     screen = rows_of(t);
     for (const auto &line : screen)
         EXPECT_LE(line.size(), 40u) << line;
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+// One write(2) of the console to its terminal, as strace noted it.
+struct terminal_write {
+    double at;         // seconds
+    std::string text;  // strace's escaped form: ESC reads "\33"
+};
+
+// The console's writes to its terminal, from a trace written by
+// "strace -ttt -e trace=write".
+std::vector<terminal_write> terminal_writes(const std::string &trace)
+{
+    std::vector<terminal_write> writes;
+    std::istringstream lines(trace);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const size_t open = line.find(" write(1, \"");
+        const size_t close = line.rfind("\", ");
+        if (open == std::string::npos || close == std::string::npos || close < open)
+            continue;
+        writes.push_back({std::stod(line.substr(0, open)),
+                          line.substr(open + 11, close - open - 11)});
+    }
+    return writes;
+}
+
+// A redraw that asks for a swipe first shows a blank frame: the clear is
+// sent alone, and the paint follows no sooner than 50 ms later. A redraw
+// without one is a single frame, clear and paint together.
+TEST(ScreenTty, SwipeSendsABlankFrameBeforeThePaint)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, status_file(NOW, small_site()));
+    const std::string trace = dir + "/trace.txt";
+    // LeakSanitizer cannot work under ptrace: in the sanitizer build this one
+    // run goes without it (every other run of the binary keeps it).
+    const char *asan = getenv("ASAN_OPTIONS");
+    const std::string no_leaks = std::string(asan ? asan : "") + (asan ? ":" : "") +
+                                 "detect_leaks=0";
+    std::string cmd = "cd " + harness_quote(dir) + " && exec env HOME=" + harness_quote(dir) +
+                      " TZ=UTC LANG=C.UTF-8 " + harness_quote("ASAN_OPTIONS=" + no_leaks) +
+                      " strace -o " + harness_quote(trace) +
+                      " -ttt -e trace=write -e signal=none -s 1000000 " +
+                      harness_quote(QUELVAN_BINARY) + " -b -i 0 2>" +
+                      harness_quote(dir + "/stderr.txt");
+    tty t;
+    tty_launch(t, "quelvan-test", dir, cmd, 80, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t) << read_file(trace);
+    // "s" asks for a swipe; "z" only beeps, and its redraw asks for none.
+    tty_type(t, "s");
+    ASSERT_TRUE(tty_wait(t, "Sort: by age")) << tty_screen(t);
+    tty_type(t, "z");
+    ASSERT_TRUE(harness_poll([&] { return read_file(trace).find("\\7") != std::string::npos; }));
+    tty_type(t, "q");
+    ASSERT_EQ(tty_wait_exit(t), 0);
+
+    const std::string clear = "\\33[H\\33[J";  // clear_screen of TERM=screen
+    const std::string bottom = "\\33[24d";      // to row 24, the blank frame's cursor
+    const std::vector<terminal_write> writes = terminal_writes(read_file(trace));
+    auto first = [&](size_t from, const std::string &text) {
+        while (from < writes.size() && writes[from].text.find(text) == std::string::npos)
+            from++;
+        return from;
+    };
+    // What the writes from..to-1 sent, and whether any of it was text.
+    auto between = [&](size_t from, size_t to) {
+        std::string sent;
+        for (size_t i = from; i < to; i++)
+            sent += writes[i].text;
+        return sent;
+    };
+    auto only_controls = [](const std::string &sent) {
+        for (size_t i = 0; i < sent.size(); i++) {
+            if (sent.compare(i, 4, "\\33[") == 0) {  // an escape sequence up to its letter
+                i += 4;
+                while (i < sent.size() && !isalpha(static_cast<unsigned char>(sent[i])))
+                    i++;
+            } else if (sent.compare(i, 2, "\\r") == 0) {
+                i++;
+            } else {
+                return false;
+            }
+        }
+        return true;
+    };
+
+    const size_t message = first(0, "sort by age");
+    const size_t paint = first(message, "Quelvan");
+    ASSERT_LT(paint, writes.size()) << read_file(trace);
+    const size_t blank = message + 1;
+    ASSERT_LT(blank, paint) << read_file(trace);
+    const std::string frame = between(blank, paint);
+    EXPECT_EQ(frame.find(clear), 0u) << frame;
+    EXPECT_NE(frame.find(bottom), std::string::npos) << frame;
+    EXPECT_TRUE(only_controls(frame)) << frame;
+    EXPECT_GE(writes[paint].at - writes[blank].at, 0.050)
+        << writes[blank].at << " -> " << writes[paint].at;
+
+    // The redraw after the beep: the clear and the paint, no blank frame.
+    const size_t bell = first(paint, "\\7");
+    const size_t repaint = first(bell, "Quelvan");
+    ASSERT_LT(repaint, writes.size()) << read_file(trace);
+    const std::string direct = between(bell + 1, repaint);
+    EXPECT_EQ(direct.find(clear), 0u) << direct;
+    EXPECT_EQ(direct.find(bottom), std::string::npos) << direct;
 }
 
 }  // namespace

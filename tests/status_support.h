@@ -56,20 +56,8 @@ inline std::string status_ctime16(long t)
     return std::string(ctime(&tt)).substr(0, 16);
 }
 
-// Runs statement with standard output going to dir/out.txt, and returns what
-// it wrote there after it ended the process with status 1.
-#define STATUS_EXPECT_FATAL(statement, out_text)                                           \
-    do {                                                                                   \
-        std::string status_out_ = std::filesystem::current_path().string() + "/out.txt"; \
-        unlink(status_out_.c_str());                                                       \
-        EXPECT_EXIT(                                                                       \
-            {                                                                              \
-                if (!freopen(status_out_.c_str(), "w", stdout))                            \
-                    _exit(99);                                                             \
-                statement;                                                                 \
-            },                                                                             \
-            testing::ExitedWithCode(1), "");                                              \
-        EXPECT_EQ(read_file(status_out_), out_text);                                       \
-    } while (0)
+// Runs statement in a child that must end the process with status 1 after
+// writing exactly out_text on standard output.
+#define STATUS_EXPECT_FATAL(statement, out_text) expect_fatal([&] { statement; }, out_text)
 
 #endif

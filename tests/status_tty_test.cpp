@@ -12,35 +12,21 @@
 
 namespace {
 
-int count_of(const std::string &text, const std::string &what)
-{
-    int n = 0;
-    for (size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1))
-        n++;
-    return n;
-}
-
 // Waits until standard error holds what at least times times.
-bool wait_stderr(const tty &t, const std::string &what, int times, int timeout_ms = 20000)
+bool wait_stderr(const tty &t, const std::string &what, int times, int timeout_ms = WAIT_MS)
 {
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (count_of(tty_stderr(t), what) >= times)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
+    return tty_wait_stderr(t, what, times, timeout_ms);
 }
 
 TEST(StatusTty, RealFileAtStartUpAndOnEveryTick)
 {
     const std::string dir = test_dir();
-    write_defaults(dir, read_file(fixture_path("nagios4-status.dat")));
+    write_defaults(dir, read_file(real_status_path()));
     tty t = tty_start(dir, {"-d", "-i", "1"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     ASSERT_TRUE(wait_stderr(t, "done with read_status()\r\n", 2)) << tty_stderr(t);
     tty_type(t, "q");
-    ASSERT_NE(tty_wait_exit(t, 20000), -1);
+    ASSERT_NE(tty_wait_exit(t), -1);
 
     const std::string log = tty_stderr(t);
     const int reads = count_of(log, "read_status()...\r\n");
@@ -96,25 +82,11 @@ TEST(StatusTty, ReaderErrorsEndTheScreenThenExitOne)
     EXPECT_NE(r.out.find(leave_screen), std::string::npos);
 }
 
-// Whether the console runs the site's hook script: one whose main program
-// ends with a status above 0 then stops it at start-up.
-bool hooks_live()
-{
-    const std::string dir = test_dir() + "/probe";
-    write_defaults(dir, status_file(1700000000), "exit 3;\n");
-    // Without a known terminal the console ends at once if nothing stops it
-    // before the screen.
-    run_result r = run_quelvan(dir, {}, {{"TERM", "no-such-terminal"}});
-    return r.out.find("perl compile of") != std::string::npos;
-}
-
 // The text hooks rewrite texts in place and never make them longer; a host
 // whose hook empties its output, with no time, is PENDING, and its fixed
 // output goes through the hook too.
 TEST(StatusTty, HooksRewriteTextsInPlace)
 {
-    if (!hooks_live())
-        GTEST_SKIP() << "the console does not run the hook script yet";
     const std::string dir = test_dir();
     const std::string hook = R"PERL(
 sub host_plugin_hook { my $t = shift; return $t =~ /^empty me/ ? "" : uc $t; }
@@ -130,10 +102,10 @@ sub regex_hook { return 0; }
                                                               "(Service assumed to be ok)", 0)),
                    hook);
     tty t = tty_start(dir, {"-d", "-i", "1"});
-    ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     ASSERT_TRUE(wait_stderr(t, "done with read_status()\r\n", 2)) << tty_stderr(t);
     tty_type(t, "q");
-    tty_wait_exit(t, 20000);
+    EXPECT_EQ(tty_wait_exit(t), 0);
     const std::string log = tty_stderr(t);
     for (const char *expected : {
              "  raw plugin_output is \"empty me\"\r\n"
@@ -162,13 +134,13 @@ TEST(StatusTty, ProgressTextOnTheCommandRow)
     write_defaults(dir);
     ASSERT_EQ(mkfifo(status_path(dir).c_str(), 0600), 0);
     tty t = tty_start(dir, {"-p", "2"}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "reading status.dat...", 20000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "reading status.dat...")) << tty_screen(t);
     EXPECT_EQ(tty_row(t, 24 - 2 - 1), "  reading status.dat...");
     {
         std::ofstream pipe(status_path(dir));
         pipe << status_file(1700000000);
     }
-    EXPECT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
 }
 
 }  // namespace

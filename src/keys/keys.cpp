@@ -85,9 +85,11 @@ bool keys_prompt(const char *prompt, char *answer)
     return got == OK;
 }
 
-// Pages below 1 come from an empty selection; the pager treats them as the
-// one (empty) page so that it never walks to page 0 or below.
-int keys_page() { return std::max(cur_page, 1); }
+// An empty selection (no page at all) is paged as one empty page, so that
+// the pager never walks to page 0 or below there. Once there are pages,
+// page 0 (left by an empty selection before a re-read) is taken as it is:
+// "+" goes to page 1 from it.
+int keys_page() { return num_pages < 1 ? std::max(cur_page, 1) : cur_page; }
 int keys_pages() { return std::max(num_pages, 1); }
 
 void keys_page_up()
