@@ -3,6 +3,7 @@
 #define QUELVAN_H
 
 #include <cstdint>
+#include <cstdio>
 
 constexpr int MAX_ITEMS = 250000;          // capacity of each object table
 constexpr int TEXT_SIZE = 1024;            // size of every settings text and work buffer
@@ -89,8 +90,13 @@ void text_copy(char *dst, const char *src);
 // The fatal error channels; each ends the process with status 1.
 // Standard output, curses not involved (the command line).
 [[noreturn]] void fatal_stdout(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// "fatal error: fopen PATH failed: reason" on standard error, curses ended first.
-[[noreturn]] void fatal_fopen(const char *path);
+// "fatal error: fopen PATH failed: reason" on standard error, curses ended first;
+// the reason is the system's (errno) unless one is given.
+[[noreturn]] void fatal_fopen(const char *path, const char *reason = nullptr);
+// Opens one of the system's files for reading, or ends through fatal_fopen.
+// Only a regular file (after links) is taken, with the reason "not a regular
+// file" otherwise: a FIFO or a device would make the open or the reads wait.
+FILE *file_open_regular(const char *path);
 // Standard output after curses has been ended (status file and tables).
 [[noreturn]] void fatal_screen(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Standard output after curses has been ended (the hook script's errors);

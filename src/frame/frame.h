@@ -31,7 +31,9 @@ int timer_wait_key();
 
 // The terminal on endings that bypass the program's exits: the mode before
 // curses (call before initscr) and an exit() from elsewhere ending curses;
-// then the hangup and quit signals restoring that mode (after initscr).
+// then the hangup, quit and crash signals restoring that mode (after
+// initscr); a crash signal then meets its former action (the default, or a
+// sanitizer's report), so the status and the core dump stay.
 void shutdown_save_terminal();
 void shutdown_install();
 

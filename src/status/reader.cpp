@@ -284,9 +284,7 @@ void read_v23_status()
         fclose(r.f);
     r.pos = r.end = 0;
     r.drained = r.eof_reached = false;
-    r.f = fopen(status_file_path, "r");
-    if (!r.f)
-        fatal_fopen(status_file_path);
+    r.f = file_open_regular(status_file_path);
     setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
     if (!r.buf)
         r.buf.reset(new char[READER_BUFFER]);
