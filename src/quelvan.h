@@ -40,6 +40,8 @@ extern int cur_page;                       // page shown, from 1
 extern int num_pages;                      // pages of the last draw's selection
 extern int need_swipe;                     // next draw shows the blank screen first
 extern int spacebar_direction;             // space pages 0 down, 1 up
+// Puts every view setting back to its start value.
+void settings_reset();
 
 // --- the snapshot of the last read ---
 // Text fields are NUL-terminated heap texts owned by the item; absent is null.

@@ -91,9 +91,6 @@ std::string tty_cursor(const tty &t);
 
 
 
-// Puts every view setting back to its start value (unit tests that run the
-// option or configuration code in-process).
-void reset_settings();
 // Applies command-line options in-process, as the program does after its
 // configuration files (argv[0] is added).
 void apply_options(std::vector<std::string> args);

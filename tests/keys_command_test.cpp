@@ -20,7 +20,7 @@ class KeyCommand : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_settings();
+        settings_reset();
         polling_interval = 0;  // no SIGALRM may reach the test program
         ASSERT_EQ(pipe(keyboard_), 0);
         in_ = fdopen(keyboard_[0], "r");
