@@ -8,9 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include <curses.h>
-
 #include "quelvan.h"
+#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -270,11 +269,7 @@ void read_v23_status()
         debug("read_v23_status()...");
         debug("status file is %s", status_file_path);
     }
-    if (curses_active && stdscr) {
-        if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
-            waddnstr(stdscr, "reading status.dat...", -1);
-        wrefresh(stdscr);
-    }
+    draw_progress_reading();
 
     // The buffer is kept from one read to the next. A read that a fatal error
     // cut short (where exit() returns, as in the fuzz targets) left its file

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include <curses.h>
 #include <unistd.h>
 
 #include "quelvan.h"
+#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -152,11 +152,6 @@ void status_refresh()
 void read_status()
 {
     status_refresh();
-    if (curses_active && stdscr) {
-        waddnstr(stdscr, "done", -1);
-        if (color != 0)
-            wattr_on(stdscr, COLOR_PAIR(4), nullptr);
-        wrefresh(stdscr);
-    }
+    draw_progress_done();
     usleep(150000);
 }
