@@ -18,8 +18,8 @@ const char HOST_PENDING_OUTPUT[] = "(Host assumed to be up)";
 const char SERVICE_PENDING_OUTPUT[] = "(Service assumed to be ok)";
 const char NOT_APPLICABLE[] = " not applicable ";
 
-// The stanza's time of last state change, kept from step 4 to step 5 of a
-// service.
+// A service's last_state_change, kept for its plugin output that follows in
+// the stanza: 0 there with the daemon's "assumed to be ok" text means pending.
 int complete_since = 0;
 
 char *complete_state(const char *value, size_t len, bool host)

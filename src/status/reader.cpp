@@ -271,9 +271,9 @@ void read_v23_status()
     }
     draw_progress_reading();
 
-    // The buffer is kept from one read to the next. A read that a fatal error
-    // cut short (where exit() returns, as in the fuzz targets) left its file
-    // open: it is closed here.
+    // The buffer is kept from one read to the next. A fatal error ends the
+    // process, except in the fuzz targets, whose exit() leaves the read by
+    // longjmp with the file still open: it is closed here.
     static reader_file r;
     if (r.f)
         fclose(r.f);
