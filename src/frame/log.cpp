@@ -51,7 +51,8 @@ void fatal_stdout(const char *format, ...)
     exit(1);
 }
 
-void fatal_fopen(const char *path, const char *reason)
+// The reason is the system's (errno) unless one is given.
+[[noreturn]] static void fatal_fopen(const char *path, const char *reason = nullptr)
 {
     int error = errno;  // ending curses may touch errno
     log_end_curses();

@@ -48,7 +48,7 @@ void shutdown_restore()
     }
 }
 
-extern "C" void shutdown_signal(int signo)
+void shutdown_signal(int signo)
 {
     shutdown_restore();
     // The handler was reset to the default: the signal ends the process as
@@ -64,7 +64,7 @@ struct sigaction shutdown_crash_old[std::size(shutdown_crash_signals)];
 // A stack of its own, so that a stack overflow can still be answered.
 alignas(16) char shutdown_stack[64 * 1024];
 
-extern "C" void shutdown_crash(int signo, siginfo_t *info, void *)
+void shutdown_crash(int signo, siginfo_t *info, void *)
 {
     shutdown_restore();
     for (size_t i = 0; i < std::size(shutdown_crash_signals); i++)
