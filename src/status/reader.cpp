@@ -275,8 +275,10 @@ void read_v23_status()
     // process, except in the fuzz targets, whose exit() leaves the read by
     // longjmp with the file still open: it is closed here.
     static reader_file r;
-    if (r.f)
+    if (r.f) {
         fclose(r.f);
+        r.f = nullptr;  // not closed twice when the next open ends in a fatal error
+    }
     r.pos = r.end = 0;
     r.drained = r.eof_reached = false;
     r.f = file_open_regular(status_file_path);
