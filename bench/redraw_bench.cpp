@@ -51,20 +51,13 @@ void bench_enter()
     }
     set_term(s);
     curses_active = true;
-    start_color();
-    init_pair(1, COLOR_GREEN, COLOR_BLACK);
-    init_pair(2, COLOR_YELLOW, COLOR_BLACK);
-    init_pair(3, COLOR_RED, COLOR_BLACK);
-    init_pair(4, COLOR_CYAN, COLOR_BLACK);
+    draw_start_colors();
     started = true;
 }
 
 void bench_view(int filters)
 {
-    object_mode = 1;
-    service_level = 0;
-    sort_mode = 0;
-    cur_page = 1;
+    settings_reset();
     filter_set = filters;
     text_copy(name_filter, PATTERN);
     text_copy(not_name_filter, NOT_PATTERN);

@@ -67,16 +67,6 @@ void bench_fill()
     }
 }
 
-void bench_settings()
-{
-    object_mode = 1;
-    service_level = 0;
-    sort_mode = 0;
-    filter_set = 0;
-    pad = 1;
-    header_pad = 2;
-    cur_page = 1;
-}
 
 int bench_select()
 {
@@ -91,7 +81,7 @@ int bench_select()
 
 void BM_SelectNoFilter(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     for (auto _ : state)
         benchmark::DoNotOptimize(bench_select());
     state.SetItemsProcessed(state.iterations() * MAX_ITEMS);
@@ -100,7 +90,7 @@ BENCHMARK(BM_SelectNoFilter)->Unit(benchmark::kMillisecond);
 
 void BM_SelectNoFilterByAge(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     sort_mode = 1;
     for (auto _ : state)
         benchmark::DoNotOptimize(bench_select());
@@ -110,7 +100,7 @@ BENCHMARK(BM_SelectNoFilterByAge)->Unit(benchmark::kMillisecond);
 
 void BM_SelectAgeFilter(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     filter_set = FILTER_AGE;
     age_filter_secs = 3600;
     for (auto _ : state)
@@ -121,7 +111,7 @@ BENCHMARK(BM_SelectAgeFilter)->Unit(benchmark::kMillisecond);
 
 void BM_SelectRegexFilter(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     filter_set = FILTER_REGEX;
     text_copy(name_filter, "web-0012[0-9]");
     int matched = 0;
@@ -135,7 +125,7 @@ BENCHMARK(BM_SelectRegexFilter)->Unit(benchmark::kMillisecond);
 // The same hook calls on texts built beforehand: the floor of the above.
 void BM_RegexHookCallsAlone(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     std::vector<std::string> texts;
     texts.reserve(MAX_ITEMS);
     char text[TEXT_SIZE];
@@ -156,7 +146,7 @@ BENCHMARK(BM_RegexHookCallsAlone)->Unit(benchmark::kMillisecond);
 // A whole redraw without a filter, curses included, output to /dev/null.
 void BM_DrawScreenNoFilter(benchmark::State &state)
 {
-    bench_settings();
+    settings_reset();
     FILE *out = fopen("/dev/null", "w");
     FILE *in = fopen("/dev/null", "r");
     SCREEN *screen = newterm("xterm-256color", out, in);
@@ -164,11 +154,7 @@ void BM_DrawScreenNoFilter(benchmark::State &state)
         state.SkipWithError("no terminal description");
         return;
     }
-    start_color();
-    for (short p = 1; p <= 4; p++)
-        init_pair(p, p == 4 ? COLOR_CYAN : p == 3 ? COLOR_RED : p == 2 ? COLOR_YELLOW
-                                                                        : COLOR_GREEN,
-                  COLOR_BLACK);
+    draw_start_colors();
     resizeterm(50, 200);
     for (auto _ : state)
         draw_screen();

@@ -12,44 +12,6 @@
 
 namespace {
 
-// The settings a configuration file can change, as they were at start.
-struct fuzz_settings {
-    int object_mode, host_level, service_level, sort_mode, filter_set;
-    int age_filter_secs, age_okay_filter_secs, pad, header_pad, polling_interval, color;
-    int debugging, spacebar_direction;
-};
-
-fuzz_settings fuzz_save()
-{
-    return {object_mode,     host_level, service_level,    sort_mode,
-            filter_set,      age_filter_secs, age_okay_filter_secs, pad,
-            header_pad,      polling_interval, color,       debugging,
-            spacebar_direction};
-}
-
-const fuzz_settings fuzz_start = fuzz_save();
-
-void fuzz_restore()
-{
-    object_mode = fuzz_start.object_mode;
-    host_level = fuzz_start.host_level;
-    service_level = fuzz_start.service_level;
-    sort_mode = fuzz_start.sort_mode;
-    filter_set = fuzz_start.filter_set;
-    age_filter_secs = fuzz_start.age_filter_secs;
-    age_okay_filter_secs = fuzz_start.age_okay_filter_secs;
-    pad = fuzz_start.pad;
-    header_pad = fuzz_start.header_pad;
-    polling_interval = fuzz_start.polling_interval;
-    color = fuzz_start.color;
-    debugging = fuzz_start.debugging;
-    spacebar_direction = fuzz_start.spacebar_direction;
-    name_filter[0] = not_name_filter[0] = age_filter[0] = age_okay_filter[0] = '\0';
-    site_name[0] = '\0';
-    for (int i = 0; i < NUM_FKEYS; i++)
-        fkey_name_filters[i][0] = fkey_not_name_filters[i][0] = '\0';
-}
-
 void fuzz_check_text(const char *text)
 {
     if (strnlen(text, TEXT_SIZE) >= TEXT_SIZE)
@@ -77,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     fclose(f);
 
-    fuzz_restore();
+    settings_reset();
     read_dot_file("quelvanrc");
 
     const char *texts[] = {name_filter, not_name_filter, age_filter, age_okay_filter, site_name};

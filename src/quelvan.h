@@ -3,6 +3,7 @@
 #define QUELVAN_H
 
 #include <cstdint>
+#include <cstdio>
 
 constexpr int MAX_ITEMS = 250000;          // capacity of each object table
 constexpr int TEXT_SIZE = 1024;            // size of every settings text and work buffer
@@ -39,9 +40,12 @@ extern int cur_page;                       // page shown, from 1
 extern int num_pages;                      // pages of the last draw's selection
 extern int need_swipe;                     // next draw shows the blank screen first
 extern int spacebar_direction;             // space pages 0 down, 1 up
+// Puts every view setting back to its start value.
+void settings_reset();
 
 // --- the snapshot of the last read ---
-// Text fields are NUL-terminated heap texts owned by the item; absent is null.
+// Text fields are NUL-terminated texts in the snapshot's shared arena
+// (status_text), all released together at the next refresh; absent is null.
 struct item {
     char *host_name;
     char *service_description;             // "host description"; services only
@@ -89,8 +93,11 @@ void text_copy(char *dst, const char *src);
 // The fatal error channels; each ends the process with status 1.
 // Standard output, curses not involved (the command line).
 [[noreturn]] void fatal_stdout(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// "fatal error: fopen PATH failed: reason" on standard error, curses ended first.
-[[noreturn]] void fatal_fopen(const char *path);
+// Opens one of the system's files for reading, or ends with "fatal error:
+// fopen PATH failed: reason" on standard error, curses ended first. Only a
+// regular file (after links) is taken, with the reason "not a regular file"
+// otherwise: a FIFO or a device would make the open or the reads wait.
+FILE *file_open_regular(const char *path);
 // Standard output after curses has been ended (status file and tables).
 [[noreturn]] void fatal_screen(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Standard output after curses has been ended (the hook script's errors);

@@ -13,7 +13,7 @@ namespace {
 // Applies options in-process, from start values.
 void apply(const std::vector<std::string> &args)
 {
-    reset_settings();
+    settings_reset();
     apply_options(args);
 }
 

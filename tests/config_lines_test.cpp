@@ -64,7 +64,7 @@ std::string describe(const settings &s)
 std::string read_lines(const std::string &path, const std::string &content)
 {
     write_file(path, content);
-    reset_settings();
+    settings_reset();
     testing::internal::CaptureStdout();
     read_dot_file(path.c_str());
     return testing::internal::GetCapturedStdout();
@@ -87,7 +87,7 @@ struct line_case {
 void run_cases(const std::vector<line_case> &cases)
 {
     std::string path = test_dir() + "/quelvanrc";
-    reset_settings();
+    settings_reset();
     const settings start = current();
     for (const auto &c : cases) {
         SCOPED_TRACE("file: \"" + c.content + "\"");
@@ -401,7 +401,7 @@ TEST(ConfigLines, FilesThatCannotBeReadAreSkippedSilently)
 {
     std::string dir = test_dir();
     for (const std::string &path : {dir + "/missing", dir, std::string()}) {
-        reset_settings();
+        settings_reset();
         const settings start = current();
         testing::internal::CaptureStdout();
         read_dot_file(path.c_str());

@@ -33,7 +33,7 @@ public:
             setenv("HOME", home->c_str(), 1);
         else
             unsetenv("HOME");
-        reset_settings();
+        settings_reset();
     }
     ~start_up()
     {

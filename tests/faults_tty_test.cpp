@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "guarded_tty.h"
 #include "harness.h"
 
@@ -59,6 +62,81 @@ TEST(Faults, SignalsEndTheProgramWithTheTerminalRestored)
         guarded_end e = guarded_wait(t);
         EXPECT_EQ(e.status, c.status);
         EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    }
+}
+
+// The crash signals give the terminal back too, and still end the program
+// as the signal would have: status 128 + the signal's number. Under a
+// sanitizer the run leaves these signals at their default action, which the
+// sanitizer would otherwise take as a fault of its own to report.
+TEST(Faults, CrashSignalsRestoreTheTerminalAndKeepTheirStatus)
+{
+    const std::string no_handlers = "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_abort=0";
+    env_list env;
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const char *was = getenv(name);
+        env.emplace_back(name, was && *was ? std::string(was) + ":" + no_handlers : no_handlers);
+    }
+    for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGABRT}) {
+        SCOPED_TRACE(strsignal(signo));
+        const std::string dir = test_dir() + "/" + std::to_string(signo);
+        write_defaults(dir, small_status());
+        tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
+        pid_t pid = guarded_pid(t);
+        ASSERT_GT(pid, 0);
+        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+        kill(pid, signo);
+        guarded_end e = guarded_wait(t);
+        EXPECT_EQ(e.status, 128 + signo);
+        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+    }
+}
+
+// A status file, hook script or help file that is not a regular file (after
+// links) is refused at once, without waiting on it: the fopen message with
+// the reason "not a regular file", status 1, the terminal given back. The
+// hook script is met before the screen is set up, the status file right
+// after, the help file at "?".
+TEST(Faults, FilesThatAreNotRegularAreRefused)
+{
+    struct file_case {
+        const char *name;                    // as the message shows it
+        std::string (*path)(const std::string &);
+        bool at_help_key;                    // opened at "?" rather than at start-up
+    };
+    const std::vector<file_case> files = {
+        {"etc/quelvan.pl", hook_path, false},
+        {"status.dat", status_path, false},
+        {"etc/quelvan.help", help_path, true},
+    };
+    struct kind_case {
+        const char *name;
+        void (*make)(const std::string &);
+    };
+    const std::vector<kind_case> kinds = {
+        {"fifo", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }},
+        {"device", [](const std::string &p) { ASSERT_EQ(symlink("/dev/null", p.c_str()), 0); }},
+        {"directory", [](const std::string &p) { ASSERT_EQ(mkdir(p.c_str(), 0700), 0); }},
+    };
+    int n = 0;
+    for (const file_case &f : files) {
+        for (const kind_case &k : kinds) {
+            SCOPED_TRACE(std::string(f.name) + " as a " + k.name);
+            const std::string dir = test_dir() + "/" + std::to_string(n++);
+            write_defaults(dir, small_status());
+            ASSERT_EQ(std::remove(f.path(dir).c_str()), 0);
+            k.make(f.path(dir));
+            tty t = guarded_start(dir, {});
+            if (f.at_help_key) {
+                ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+                tty_type(t, "?");
+            }
+            guarded_end e = guarded_wait(t);
+            EXPECT_EQ(e.status, 1) << tty_screen(t);
+            EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+            EXPECT_EQ(tty_stderr(t),
+                      "fatal error: fopen " + std::string(f.name) + " failed: not a regular file\n");
+        }
     }
 }
 

@@ -490,26 +490,6 @@ std::string tty_query(const tty &t, const std::string &format)
 
 std::string tty_cursor(const tty &t) { return tty_query(t, "#{cursor_y},#{cursor_x}"); }
 
-void reset_settings()
-{
-    object_mode = 1;
-    host_level = service_level = sort_mode = filter_set = 0;
-    name_filter[0] = not_name_filter[0] = age_filter[0] = age_okay_filter[0] = '\0';
-    age_filter_secs = age_okay_filter_secs = 0;
-    for (int i = 0; i < NUM_FKEYS; i++)
-        fkey_name_filters[i][0] = fkey_not_name_filters[i][0] = '\0';
-    site_name[0] = '\0';
-    pad = 1;
-    header_pad = 2;
-    polling_interval = 90;
-    color = 1;
-    debugging = 0;
-    cur_page = 1;
-    num_pages = 0;
-    need_swipe = 0;
-    spacebar_direction = 0;
-}
-
 void apply_options(std::vector<std::string> args)
 {
     args.insert(args.begin(), "quelvan");

@@ -144,9 +144,6 @@ std::string tty_cursor(const tty &t);
 // Row r of the command row's position: LINES - pad - 1.
 inline int tty_command_row(int rows, int pad = 1) { return rows - pad - 1; }
 
-// Puts every view setting back to its start value (unit tests that run the
-// option or configuration code in-process).
-void reset_settings();
 // Applies command-line options in-process, as the program does after its
 // configuration files (argv[0] is added).
 void apply_options(std::vector<std::string> args);

@@ -199,7 +199,7 @@ TEST(Hostile, PaddingsAreHeldWithinAMillion)
     for (const padding_case &c : cases) {
         SCOPED_TRACE(c.text);
         for (const char *option : {"-p", "-P"}) {
-            reset_settings();
+            settings_reset();
             std::vector<std::string> args = {"quelvan", option, c.text};
             std::vector<char *> argv;
             for (auto &a : args)

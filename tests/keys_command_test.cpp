@@ -22,7 +22,7 @@ class KeyCommand : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_settings();
+        settings_reset();
         polling_interval = 0;  // no SIGALRM may reach the test program
         ASSERT_EQ(pipe(keyboard_), 0);
         in_ = fdopen(keyboard_[0], "r");
@@ -506,7 +506,7 @@ TEST_F(KeyCommand, EachMessageHoldsItsPause)
     };
     for (const pause_case &c : cases) {
         SCOPED_TRACE(c.what);
-        reset_settings();
+        settings_reset();
         polling_interval = 0;
         c.setup();
         if (*c.typed)

@@ -51,11 +51,7 @@ protected:
         in_ = fopen("/dev/null", "r");
         screen_ = newterm("xterm-256color", out_, in_);
         ASSERT_NE(screen_, nullptr);
-        start_color();
-        init_pair(1, COLOR_GREEN, COLOR_BLACK);
-        init_pair(2, COLOR_YELLOW, COLOR_BLACK);
-        init_pair(3, COLOR_RED, COLOR_BLACK);
-        init_pair(4, COLOR_CYAN, COLOR_BLACK);
+        draw_start_colors();
     }
     static void TearDownTestSuite()
     {
@@ -66,7 +62,7 @@ protected:
     }
     void SetUp() override
     {
-        reset_settings();
+        settings_reset();
         st::clear(NOW);
         size(80, 24);
     }

@@ -39,7 +39,7 @@ class ScreenSelect : public testing::Test {
 protected:
     void SetUp() override
     {
-        reset_settings();
+        settings_reset();
         st::clear(NOW);
     }
     void TearDown() override { st::clear(); }

@@ -16,7 +16,7 @@ protected:
     void SetUp() override
     {
         ASSERT_NE(setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
-        reset_settings();
+        settings_reset();
     }
 };
 

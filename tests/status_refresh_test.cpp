@@ -7,6 +7,8 @@
 #include <fcntl.h>
 #include <random>
 
+#include "screen/screen.h"
+
 namespace {
 
 const long CREATED = 1700000000;
@@ -304,8 +306,7 @@ TEST(StatusRefresh, CommandRowReadsReadingThenDone)
     FILE *in = fopen("/dev/null", "r");
     SCREEN *screen = newterm("xterm-256color", out, in);
     ASSERT_NE(screen, nullptr);
-    start_color();
-    init_pair(4, COLOR_CYAN, COLOR_BLACK);
+    draw_start_colors();
     curses_active = true;
     for (int p : {1, 3}) {
         for (int c : {0, 1}) {

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <sys/stat.h>
 #include <thread>
 
 #include "harness.h"
@@ -127,19 +125,25 @@ sub regex_hook { return 0; }
 }
 
 // The progress text stands on the command row while the file is read: a
-// status file that is a pipe holds the reader there until it is written.
+// hook that waits for a go-ahead file on one host's output holds the reader
+// there.
 TEST(StatusTty, ProgressTextOnTheCommandRow)
 {
     const std::string dir = test_dir();
-    write_defaults(dir);
-    ASSERT_EQ(mkfifo(status_path(dir).c_str(), 0600), 0);
+    write_defaults(dir, status_file(1700000000, host_stanza("web01", 0, "HOLD", 1699999000)),
+                   R"PERL(
+sub host_plugin_hook {
+    select(undef, undef, undef, 0.02) while $_[0] eq "HOLD" && !-e "go";
+    return $_[0];
+}
+sub service_plugin_hook { return $_[0]; }
+sub regex_hook { return 0; }
+1;
+)PERL");
     tty t = tty_start(dir, {"-p", "2"}, 80, 24);
     ASSERT_TRUE(tty_wait(t, "reading status.dat...")) << tty_screen(t);
     EXPECT_EQ(tty_row(t, 24 - 2 - 1), "  reading status.dat...");
-    {
-        std::ofstream pipe(status_path(dir));
-        pipe << status_file(1700000000);
-    }
+    write_file(dir + "/go", "");
     EXPECT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
 }
 

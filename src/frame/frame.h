@@ -4,7 +4,6 @@
 
 #include <csignal>
 
-void usage();
 // Applies the command line to the view settings; exits on -h, -V and errors.
 void frame_options(int argc, char **argv);
 
@@ -17,13 +16,12 @@ void read_dot_file(const char *path);
 // wait carries it out, so a refresh never runs inside a draw, a read or a
 // hook call. SIGALRM stays blocked everywhere but in that wait.
 extern volatile sig_atomic_t refresh_due;
+// SIGALRM's handler: it only sets refresh_due.
 extern "C" void update_display(int signo);
 void timer_install();
 // Stops the countdown (and drops a tick not yet handled); starts a full one.
 void timer_stop();
 void timer_start();
-// Carries out a due refresh: read, swipe, draw, re-arm.
-void timer_refresh();
 // The one wait for a key: carries out every refresh that falls due while it
 // waits (that refresh draws once; it is not a key) and returns the next key,
 // or ERR once the input has ended (the terminal is gone).
@@ -31,7 +29,9 @@ int timer_wait_key();
 
 // The terminal on endings that bypass the program's exits: the mode before
 // curses (call before initscr) and an exit() from elsewhere ending curses;
-// then the hangup and quit signals restoring that mode (after initscr).
+// then the hangup, quit and crash signals restoring that mode (after
+// initscr); a crash signal then meets its former action (the default, or a
+// sanitizer's report), so the status and the core dump stay.
 void shutdown_save_terminal();
 void shutdown_install();
 

@@ -6,6 +6,9 @@
 #include <cstring>
 
 #include <curses.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "quelvan.h"
 
@@ -48,14 +51,48 @@ void fatal_stdout(const char *format, ...)
     exit(1);
 }
 
-void fatal_fopen(const char *path)
+// The reason is the system's (errno) unless one is given.
+[[noreturn]] static void fatal_fopen(const char *path, const char *reason = nullptr)
 {
-    int reason = errno;  // ending curses may touch errno
+    int error = errno;  // ending curses may touch errno
     log_end_curses();
     fprintf(stderr, "fatal error: fopen %s ", path);
-    errno = reason;
-    perror("failed");
+    if (reason) {
+        fprintf(stderr, "failed: %s\n", reason);
+    } else {
+        errno = error;
+        perror("failed");
+    }
     exit(1);
+}
+
+FILE *file_open_regular(const char *path)
+{
+    // O_NONBLOCK: the open of a FIFO without a writer returns at once, so
+    // the file's type can be looked at before anything waits on it.
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        fatal_fopen(path);
+    struct stat st;
+    if (fstat(fd, &st) != 0) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        fatal_fopen(path);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        fatal_fopen(path, "not a regular file");
+    }
+    int flags = fcntl(fd, F_GETFL);
+    FILE *f = nullptr;
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || !(f = fdopen(fd, "r"))) {
+        int error = errno;
+        close(fd);
+        errno = error;
+        fatal_fopen(path);
+    }
+    return f;
 }
 
 // Standard output, with curses ended first so that the message is read on

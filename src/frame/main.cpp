@@ -29,13 +29,8 @@ int main(int argc, char **argv)
     noecho();
     wclear(stdscr);
     wrefresh(stdscr);
-    if (color != 0) {
-        start_color();
-        init_pair(1, COLOR_GREEN, COLOR_BLACK);
-        init_pair(2, COLOR_YELLOW, COLOR_BLACK);
-        init_pair(3, COLOR_RED, COLOR_BLACK);
-        init_pair(4, COLOR_CYAN, COLOR_BLACK);
-    }
+    if (color != 0)
+        draw_start_colors();
 
     debug("Quelvan version %s", VERSION);
     debug("polling interval is %d seconds", polling_interval);

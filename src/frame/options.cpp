@@ -19,7 +19,7 @@ static int options_padding(const char *text)
     return static_cast<int>(n < -limit ? -limit : n > limit ? limit : n);
 }
 
-void usage()
+static void usage()
 {
     puts("usage: quelvan [options]");
     puts("  -A <age>         filter UP/OKAY objects by age less than <age>");

@@ -1,4 +1,4 @@
-// The view settings with their start values, and the files' fixed places.
+// The view settings with their start values.
 #include "quelvan.h"
 
 const char *const VERSION = QUELVAN_VERSION;  // from the build
@@ -26,3 +26,25 @@ int cur_page = 1;
 int num_pages = 0;
 int need_swipe = 0;
 int spacebar_direction = 0;
+
+// The same start values as above, for a process that runs the option or
+// configuration code more than once (tests, fuzz targets, benchmarks).
+void settings_reset()
+{
+    object_mode = 1;
+    host_level = service_level = sort_mode = filter_set = 0;
+    name_filter[0] = not_name_filter[0] = age_filter[0] = age_okay_filter[0] = '\0';
+    age_filter_secs = age_okay_filter_secs = 0;
+    for (int i = 0; i < NUM_FKEYS; i++)
+        fkey_name_filters[i][0] = fkey_not_name_filters[i][0] = '\0';
+    site_name[0] = '\0';
+    pad = 1;
+    header_pad = 2;
+    polling_interval = 90;
+    color = 1;
+    debugging = 0;
+    cur_page = 1;
+    num_pages = 0;
+    need_swipe = 0;
+    spacebar_direction = 0;
+}

@@ -1,12 +1,13 @@
 // Endings that do not pass through the program's own exits still give the
 // user a working terminal: an exit() from elsewhere (the hook script calling
-// Perl's exit) ends curses first, and a hangup or quit signal puts the
+// Perl's exit) ends curses first, and a hangup, quit or crash signal puts the
 // terminal back into the mode it had before the screen was set up. curses'
 // own handlers already do this for the interrupt and terminate signals.
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <iterator>
 #include <termios.h>
 #include <unistd.h>
 
@@ -36,7 +37,7 @@ void shutdown_add(const char *capability)
 }
 
 // Only what is safe inside a signal handler: write() and tcsetattr().
-extern "C" void shutdown_signal(int signo)
+void shutdown_restore()
 {
     if (shutdown_fd >= 0) {
         if (shutdown_text_len > 0) {
@@ -45,9 +46,36 @@ extern "C" void shutdown_signal(int signo)
         }
         tcsetattr(shutdown_fd, TCSANOW, &shutdown_mode);
     }
+}
+
+void shutdown_signal(int signo)
+{
+    shutdown_restore();
     // The handler was reset to the default: the signal ends the process as
     // it would have, with its own status.
     raise(signo);
+}
+
+// The crash signals and what they did before: the default action, or the
+// handler of a sanitizer that reports the fault.
+constexpr int shutdown_crash_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGABRT};
+struct sigaction shutdown_crash_old[std::size(shutdown_crash_signals)];
+
+// A stack of its own, so that a stack overflow can still be answered.
+alignas(16) char shutdown_stack[64 * 1024];
+
+void shutdown_crash(int signo, siginfo_t *info, void *)
+{
+    shutdown_restore();
+    for (size_t i = 0; i < std::size(shutdown_crash_signals); i++)
+        if (shutdown_crash_signals[i] == signo)
+            sigaction(signo, &shutdown_crash_old[i], nullptr);
+    // A signal that was sent (kill, raise, abort) is sent again; it waits
+    // until this handler returns. A fault comes again by itself when the
+    // faulting instruction runs again on return. Either way it meets the
+    // old action, which ends the process with the signal's status and core.
+    if (info == nullptr || info->si_code <= 0)
+        raise(signo);
 }
 
 void shutdown_at_exit()
@@ -85,5 +113,26 @@ void shutdown_install()
         sigaction(signo, nullptr, &old);
         if (old.sa_handler == SIG_DFL)  // an ignored signal stays ignored
             sigaction(signo, &sa, nullptr);
+    }
+
+    stack_t ss {};
+    if (sigaltstack(nullptr, &ss) == 0 && (ss.ss_flags & SS_DISABLE)) {
+        ss.ss_sp = shutdown_stack;
+        ss.ss_size = sizeof shutdown_stack;
+        ss.ss_flags = 0;
+        sigaltstack(&ss, nullptr);
+    }
+    struct sigaction crash {};
+    crash.sa_sigaction = shutdown_crash;
+    sigemptyset(&crash.sa_mask);
+    crash.sa_flags = SA_SIGINFO | SA_ONSTACK;
+    for (size_t i = 0; i < std::size(shutdown_crash_signals); i++) {
+        int signo = shutdown_crash_signals[i];
+        struct sigaction &old = shutdown_crash_old[i];
+        if (sigaction(signo, nullptr, &old) != 0)
+            continue;
+        if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN)
+            continue;  // an ignored signal stays ignored
+        sigaction(signo, &crash, nullptr);
     }
 }

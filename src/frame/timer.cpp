@@ -34,6 +34,8 @@ sigset_t timer_alarm_set()
 
 }  // namespace
 
+// The handler keeps the name of the timer's refresh, but only marks it as
+// due: timer_wait_key carries it out outside the signal handler.
 extern "C" void update_display(int)
 {
     refresh_due = 1;
@@ -71,7 +73,8 @@ void timer_start()
     alarm(polling_interval > 0 ? static_cast<unsigned>(polling_interval) : 0);
 }
 
-void timer_refresh()
+// Carries out a due refresh: read, swipe, draw, re-arm.
+static void timer_refresh()
 {
     timer_stop();
     read_status();

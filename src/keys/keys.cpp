@@ -316,9 +316,7 @@ void help()
 {
     timer_stop();
     wclear(stdscr);
-    FILE *file = fopen(help_file_path, "r");
-    if (!file)
-        fatal_fopen(help_file_path);
+    FILE *file = file_open_regular(help_file_path);
     // Each piece starts a row of its own; rows below the screen are not
     // shown, so the rest of the file need not be read.
     char piece[TEXT_SIZE];

@@ -281,10 +281,7 @@ char *perl_argv[3];
 
 void perl_hook_init()
 {
-    FILE *f = fopen(hook_script_path, "r");
-    if (!f)
-        fatal_fopen(hook_script_path);
-    fclose(f);
+    fclose(file_open_regular(hook_script_path));
 
     static bool perl_sys_ready = false;
     if (!perl_sys_ready) {

@@ -16,8 +16,6 @@
 
 namespace {
 
-constexpr int PAIR_BASE = 4;
-
 // The terminal size of the redraw under way.
 int draw_lines, draw_cols;
 
@@ -202,4 +200,33 @@ void draw_screen()
     draw_at(draw_lines - p - 1, p, "Command: ");
     seen_items.clear();
     wrefresh(stdscr);
+}
+
+void draw_start_colors()
+{
+    start_color();
+    init_pair(1, COLOR_GREEN, COLOR_BLACK);
+    init_pair(2, COLOR_YELLOW, COLOR_BLACK);
+    init_pair(3, COLOR_RED, COLOR_BLACK);
+    init_pair(PAIR_BASE, COLOR_CYAN, COLOR_BLACK);
+}
+
+// Both are called from the refresh, which also runs without a screen (the
+// fuzz targets and tests of the reader).
+void draw_progress_reading()
+{
+    if (curses_active && stdscr) {
+        if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
+            waddnstr(stdscr, "reading status.dat...", -1);
+        wrefresh(stdscr);
+    }
+}
+
+void draw_progress_done()
+{
+    if (curses_active && stdscr) {
+        waddnstr(stdscr, "done", -1);
+        draw_pair(PAIR_BASE);
+        wrefresh(stdscr);
+    }
 }

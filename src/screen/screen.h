@@ -8,9 +8,18 @@
 // Repaints the whole terminal from the settings and the snapshot.
 void draw_screen();
 
+// --- colours: pairs 1 to 3 for the item levels 0 to 2, pair 4 the base ---
+constexpr int PAIR_BASE = 4;
+// Starts curses' colours and sets the four pairs (after initscr or newterm).
+void draw_start_colors();
+
+// --- the reader's progress on the command row ---
+// "reading status.dat..." at the row's start.
+void draw_progress_reading();
+// "done" behind it; what follows is written in the base colour.
+void draw_progress_done();
+
 // --- selection: every redraw works these out afresh ---
-// The level setting of the current object mode.
-int select_level();
 // Items at or above that level, from the counts of the last read.
 int select_level_total();
 // Item rows of a terminal of lines rows: lines - 2 * pad - 9 (may be 0 or less).
@@ -22,12 +31,11 @@ int select_page_count(int n, long long page_size);
 long long select_page_start(int total, long long page_size);
 // The candidates of the current mode and level, in name (table) or age order.
 void select_candidates(std::vector<int> &list);
-// The text the regex filters see: "host output" or "host description output",
-// cut to 1023 bytes, in text (TEXT_SIZE bytes).
+// The text the regex filters see, cut to 1023 bytes, in text (TEXT_SIZE
+// bytes): a host's name, a blank and its output; a service's host name, a
+// blank, its service_description (which holds "host description") and a
+// blank before its output, so "host host description output".
 void select_filter_text(int idx, char *text);
-// Runs the active filters on item idx, the first failing test ending the
-// walk; text is a TEXT_SIZE work buffer for the regex texts.
-bool select_passes(int idx, char *text);
 // Walks the candidates through the filters and counts every match. A match
 // whose ordinal is at least begin_item gets the next free row while that row
 // is below row_limit; show (when given) draws it there. Returns the matches.
@@ -41,9 +49,6 @@ int select_walk(const std::vector<int> &list, long long begin_item, long long fi
 int draw_width(const char *s);
 // s cut to at most width columns, never splitting a character.
 std::string draw_cut(const char *s, long long width);
-// s cut to width columns and padded with blanks to exactly width columns,
-// on the right (left-aligned) or on the left (right-aligned).
-std::string draw_fit(const char *s, int width, bool right_aligned);
 // The name field of w columns: output right-aligned, name written over its start.
 std::string draw_name_field(const char *name, const char *output, int w);
 // State text: 8 columns and a blank; an absent state shows blanks.

@@ -7,7 +7,8 @@
 #include "quelvan.h"
 #include "screen/screen.h"
 
-int select_level()
+// The level setting of the current object mode.
+static int select_level()
 {
     return object_mode == 0 ? host_level : service_level;
 }
@@ -95,7 +96,9 @@ void select_filter_text(int idx, char *text)
     text[at] = '\0';
 }
 
-bool select_passes(int idx, char *text)
+// Runs the active filters on item idx, the first failing test ending the
+// walk; text is a TEXT_SIZE work buffer for the regex texts.
+static bool select_passes(int idx, char *text)
 {
     const int set = filter_set;
     if (set & (FILTER_REGEX | FILTER_NOT_REGEX)) {

@@ -118,7 +118,9 @@ std::string draw_cut(const char *s, long long width)
     return out;
 }
 
-std::string draw_fit(const char *s, int width, bool right_aligned)
+// s cut to width columns and padded with blanks to exactly width columns,
+// on the right (left-aligned) or on the left (right-aligned).
+static std::string draw_fit(const char *s, int width, bool right_aligned)
 {
     std::string text;
     if (width <= 0)

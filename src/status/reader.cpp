@@ -8,9 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include <curses.h>
-
 #include "quelvan.h"
+#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -270,23 +269,19 @@ void read_v23_status()
         debug("read_v23_status()...");
         debug("status file is %s", status_file_path);
     }
-    if (curses_active && stdscr) {
-        if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
-            waddnstr(stdscr, "reading status.dat...", -1);
-        wrefresh(stdscr);
-    }
+    draw_progress_reading();
 
-    // The buffer is kept from one read to the next. A read that a fatal error
-    // cut short (where exit() returns, as in the fuzz targets) left its file
-    // open: it is closed here.
+    // The buffer is kept from one read to the next. A fatal error ends the
+    // process, except in the fuzz targets, whose exit() leaves the read by
+    // longjmp with the file still open: it is closed here.
     static reader_file r;
-    if (r.f)
+    if (r.f) {
         fclose(r.f);
+        r.f = nullptr;  // not closed twice when the next open ends in a fatal error
+    }
     r.pos = r.end = 0;
     r.drained = r.eof_reached = false;
-    r.f = fopen(status_file_path, "r");
-    if (!r.f)
-        fatal_fopen(status_file_path);
+    r.f = file_open_regular(status_file_path);
     setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
     if (!r.buf)
         r.buf.reset(new char[READER_BUFFER]);

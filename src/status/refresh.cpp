@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-#include <curses.h>
 #include <unistd.h>
 
 #include "quelvan.h"
+#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -62,6 +62,10 @@ void refresh_release_nodes()
     hosts_by_age = services_by_age = nullptr;
 }
 
+// The texts themselves go with the arena as a whole (status_texts_release);
+// the debug log still names each text as it lets go of it, numbered by the
+// field's place in the item (4 is last_state_change, not a text), and every
+// field is emptied so that nothing points into the released arena.
 void refresh_release_items(item *list, int size, const char *what)
 {
     for (int i = 0; i < size; i++) {
@@ -152,11 +156,6 @@ void status_refresh()
 void read_status()
 {
     status_refresh();
-    if (curses_active && stdscr) {
-        waddnstr(stdscr, "done", -1);
-        if (color != 0)
-            wattr_on(stdscr, COLOR_PAIR(4), nullptr);
-        wrefresh(stdscr);
-    }
+    draw_progress_done();
     usleep(150000);
 }
