@@ -401,6 +401,7 @@ void reset_settings()
     num_pages = 0;
     need_swipe = 0;
     spacebar_direction = 0;
+    alert_mode = 0;
 }
 
 void apply_options(std::vector<std::string> args)

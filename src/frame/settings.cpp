@@ -26,3 +26,4 @@ int cur_page = 1;
 int num_pages = 0;
 int need_swipe = 0;
 int spacebar_direction = 0;
+int alert_mode = 0;

@@ -98,6 +98,10 @@ void select_filter_text(int idx, char *text)
 bool select_passes(int idx, char *text)
 {
     const int set = filter_set;
+    // A handled item is dropped before any hook is called for it.
+    if ((set & FILTER_UNHANDLED) &&
+        (object_mode == 0 ? host_idx_to_marks[idx] : service_idx_to_marks[idx]) != 0)
+        return false;
     if (set & (FILTER_REGEX | FILTER_NOT_REGEX)) {
         // Both regex tests see the same text, so it is built once.
         select_filter_text(idx, text);

@@ -26,13 +26,28 @@ void complete_start();
 void complete_host_name(int i, const char *value, size_t len);
 void complete_host_state(int i, const char *value, size_t len);
 void complete_host_output(int i, const char *value, size_t len);
-// unchecked: the stanza said has_been_checked=0.
-void complete_host_change(int i, const char *value, size_t len, bool unchecked);
+// unchecked: the stanza said has_been_checked=0; checked: it gave a number
+// other than 0 there.
+void complete_host_change(int i, const char *value, size_t len, bool unchecked, bool checked);
 void complete_service_name(int i, const char *value, size_t len);
 void complete_service_description(int i, const char *value, size_t len);
 void complete_service_state(int i, const char *value, size_t len);
 void complete_service_change(int i, const char *value, size_t len);
-void complete_service_output(int i, const char *value, size_t len, bool unchecked);
+void complete_service_output(int i, const char *value, size_t len, bool unchecked,
+                             bool checked);
+
+// The daemon's start time (program_start of the program stanza), 0 when the
+// file has not given one so far.
+extern int status_program_start;
+// Marks each service whose host (the first host stanza of its name) is DOWN
+// or has no state name with MARK_HOST; run once the whole file is read.
+void status_link_hosts();
+// After a refresh: notes whether an unhandled DOWN host or CRITICAL service
+// has come up since the previous refresh (never on the first one).
+void status_alert_check();
+// The raw description of service i as the file gave it, kept while the
+// alert is on (the hook may rewrite the item's own text).
+void status_keep_description(int i, const char *value, size_t len);
 
 // A decimal number as "%d" reads it: leading white space, a sign, digits;
 // no digits give 0 and a number beyond 32 bits is held at the nearest end.
