@@ -289,6 +289,7 @@ void complete_host_name(int i, const char *value, size_t len)
 {
     item &it = host_list[i];
     it.host_name = status_copy(value, len);
+    host_name_hashes[i] = status_name_hash(value, len);
     if (status_debug) {
         debug("HOST NUMBER %d...", i);
         debug("  host_name is \"%s\"", it.host_name);
@@ -364,6 +365,7 @@ void complete_service_name(int i, const char *value, size_t len)
 {
     item &it = service_list[i];
     it.host_name = status_copy(value, len);
+    service_host_hashes[i] = status_name_hash(value, len);
     if (status_debug) {
         debug("SERVICE NUMBER %d...", i);
         debug("  host_name is \"%s\"", it.host_name);

@@ -2,9 +2,7 @@
 // for unhandled problems that were not there at the previous refresh.
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <string>
-#include <string_view>
 #include <unordered_set>
 #include <vector>
 
@@ -14,6 +12,30 @@
 #include "status/status.h"
 #include "status/status_private.h"
 
+uint32_t host_name_hashes[MAX_ITEMS];
+uint32_t service_host_hashes[MAX_ITEMS];
+
+uint32_t status_name_hash(const char *text, size_t len)
+{
+    // Eight bytes at a time: names are short, and every name of the file
+    // is hashed.
+    uint64_t h = 0x9e3779b97f4a7c15ull ^ len;
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t v;
+        memcpy(&v, text + i, 8);
+        h = (h ^ v) * 0xff51afd7ed558ccdull;
+        h ^= h >> 32;
+    }
+    if (i < len) {
+        uint64_t v = 0;
+        memcpy(&v, text + i, len - i);
+        h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
+    }
+    h ^= h >> 29;
+    return static_cast<uint32_t>(h);
+}
+
 namespace {
 
 // An open-addressing table of the host names whose stanza is DOWN or has no
@@ -21,28 +43,39 @@ namespace {
 // as small as the trouble; it is kept from one refresh to the next.
 struct handled_slot {
     int idx;        // the first such host stanza of the name; -1 when empty
+    uint32_t hash;  // of its name
     bool first;     // no stanza of an UP or PENDING host of the name stands before it
 };
 std::vector<handled_slot> handled_slots;
 size_t handled_mask = 0;
 
+// Host states are UP (level 0), DOWN (2), PENDING or none (1).
 bool handled_blocks(int i)
 {
-    return host_idx_to_level[i] == 2 || host_list[i].current_state == nullptr;
+    const int level = host_idx_to_level[i];
+    return level == 2 || (level == 1 && host_list[i].current_state == nullptr);
 }
 
-size_t handled_hash(const char *name)
-{
-    return std::hash<std::string_view>{}(std::string_view(name));
-}
-
-// The slot of name: the one that holds it, or the empty one where it belongs.
-handled_slot &handled_find(const char *name, size_t hash)
+// The slot of a name: the one that holds it, or the empty one where it
+// belongs. Names are compared only when their hashes agree.
+handled_slot &handled_find(const char *name, uint32_t hash)
 {
     for (size_t k = hash & handled_mask;; k = (k + 1) & handled_mask) {
         handled_slot &s = handled_slots[k];
-        if (s.idx < 0 || strcmp(host_list[s.idx].host_name, name) == 0)
+        if (s.idx < 0 || (s.hash == hash && strcmp(host_list[s.idx].host_name, name) == 0))
             return s;
+    }
+}
+
+// Whether the table may hold a name of this hash, without touching a name.
+bool handled_may_hold(uint32_t hash)
+{
+    for (size_t k = hash & handled_mask;; k = (k + 1) & handled_mask) {
+        const handled_slot &s = handled_slots[k];
+        if (s.idx < 0)
+            return false;
+        if (s.hash == hash)
+            return true;
     }
 }
 
@@ -66,20 +99,20 @@ void status_link_hosts()
     size_t size = 16;
     while (size < static_cast<size_t>(blocking) * 2)
         size *= 2;
-    handled_slots.assign(size, handled_slot{-1, true});
+    handled_slots.assign(size, handled_slot{-1, 0, true});
     handled_mask = size - 1;
     for (int i = 0; i < host_list_size; i++) {
         if (!handled_blocks(i))
             continue;
-        handled_slot &s = handled_find(host_list[i].host_name, handled_hash(host_list[i].host_name));
+        handled_slot &s = handled_find(host_list[i].host_name, host_name_hashes[i]);
         if (s.idx < 0)
-            s.idx = i;
+            s = {i, host_name_hashes[i], true};
     }
     // An UP or PENDING stanza of the same name before it: that one is the host.
     for (int i = 0; i < host_list_size; i++) {
-        if (handled_blocks(i))
+        if (!handled_may_hold(host_name_hashes[i]) || handled_blocks(i))
             continue;
-        handled_slot &s = handled_find(host_list[i].host_name, handled_hash(host_list[i].host_name));
+        handled_slot &s = handled_find(host_list[i].host_name, host_name_hashes[i]);
         if (s.idx > i)
             s.first = false;
     }
@@ -89,9 +122,12 @@ void status_link_hosts()
     const char *last_name = nullptr;
     bool last_blocks = false;
     for (int i = 0; i < service_list_size; i++) {
+        const uint32_t hash = service_host_hashes[i];
+        if (!handled_may_hold(hash))
+            continue;
         const char *name = service_list[i].host_name;
         if (!last_name || strcmp(name, last_name) != 0) {
-            const handled_slot &s = handled_find(name, handled_hash(name));
+            const handled_slot &s = handled_find(name, hash);
             last_name = name;
             last_blocks = s.idx >= 0 && s.first;
         }

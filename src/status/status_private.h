@@ -5,6 +5,7 @@
 #define STATUS_STATUS_PRIVATE_H
 
 #include <cstddef>
+#include <cstdint>
 
 // The item texts of one snapshot live in one arena: a text is a bump
 // allocation, and releasing the snapshot frees the arena as a whole.
@@ -35,6 +36,12 @@ void complete_service_state(int i, const char *value, size_t len);
 void complete_service_change(int i, const char *value, size_t len);
 void complete_service_output(int i, const char *value, size_t len, bool unchecked,
                              bool checked);
+
+// A hash of a host name, taken while the reader's line is at hand, so that
+// linking services to hosts need not touch the names again.
+uint32_t status_name_hash(const char *text, size_t len);
+extern uint32_t host_name_hashes[];     // of each host's name
+extern uint32_t service_host_hashes[];  // of each service's host name
 
 // The daemon's start time (program_start of the program stanza), 0 when the
 // file has not given one so far.
