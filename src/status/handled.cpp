@@ -29,7 +29,8 @@ uint32_t status_name_hash(const char *text, size_t len)
     }
     if (i < len) {
         uint64_t v = 0;
-        memcpy(&v, text + i, len - i);
+        for (int shift = 0; i < len; i++, shift += 8)
+            v |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << shift;
         h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
     }
     h ^= h >> 29;

@@ -201,6 +201,21 @@ struct reader_notes {
     unsigned char marks = 0; // MARK_ACK, MARK_DOWNTIME
 };
 
+// The lengths of the keys noted on passed lines (has_been_checked, the two
+// marks): one test passes over nearly every other line.
+constexpr uint64_t READER_NOTED_LENGTHS = (1ull << 16) | (1ull << 24) | (1ull << 29);
+
+// The lengths of the keys the stanza pass looks for: the stanza headers,
+// the marks and the daemon's start time (and the program stanza's header).
+constexpr uint64_t READER_PASS_LENGTHS = (1ull << 4) | (1ull << 7) | (1ull << 10) |
+                                         (1ull << 13) | (1ull << 24) | (1ull << 29);
+static_assert(sizeof("programstatus") - 1 == 13 && sizeof("program_start") - 1 == 13);
+
+bool reader_maybe_noted(const reader_line &l)
+{
+    return l.key_len < 64 && ((READER_NOTED_LENGTHS >> l.key_len) & 1) != 0;
+}
+
 // The handled marks a stanza line gives, wherever it stands in the stanza.
 unsigned char reader_marks(const reader_line &l)
 {
@@ -220,13 +235,15 @@ bool reader_search(reader_file &r, reader_line &l, const char (&key)[N], reader_
     for (;;) {
         if (reader_key_is(l, key))
             return true;
-        if (reader_key_is(l, "has_been_checked")) {
-            if (reader_zero(l.value, l.value_len))
-                notes.unchecked = true;
-            else if (reader_nonzero(l.value, l.value_len))
-                notes.checked = true;
+        if (reader_maybe_noted(l)) {
+            if (reader_key_is(l, "has_been_checked")) {
+                if (reader_zero(l.value, l.value_len))
+                    notes.unchecked = true;
+                else if (reader_nonzero(l.value, l.value_len))
+                    notes.checked = true;
+            }
+            notes.marks |= reader_marks(l);
         }
-        notes.marks |= reader_marks(l);
         if (r.eof_reached)
             return false;
         reader_read(r, l);
@@ -367,6 +384,9 @@ void read_v23_status()
             in_program = false;
             continue;
         }
+        // Most lines have a key of no length looked for here.
+        if (l.key_len >= 64 || ((READER_PASS_LENGTHS >> l.key_len) & 1) == 0)
+            continue;
         if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus")) {
             reader_host(r, l);
             tail_marks = &host_idx_to_marks[host_list_size - 1];
@@ -374,7 +394,8 @@ void read_v23_status()
             reader_service(r, l);
             tail_marks = &service_idx_to_marks[service_list_size - 1];
         } else if (tail_marks) {
-            *tail_marks |= reader_marks(l);
+            if (reader_maybe_noted(l))
+                *tail_marks |= reader_marks(l);
         } else if (reader_key_is(l, "programstatus")) {
             in_program = true;
         } else if (in_program && reader_key_is(l, "program_start")) {
