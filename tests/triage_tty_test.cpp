@@ -260,6 +260,51 @@ INSTANTIATE_TEST_SUITE_P(Modes, TriageAlert,
                              return std::string(i.param.what);
                          });
 
+// A hook that rewrites a description differently at every read: the alert
+// knows services by their descriptions as the file gives them.
+TEST(Triage, TheAlertKnowsServicesByTheFilesDescriptions)
+{
+    const std::string hook = R"PERL(
+my $flip = 0;
+sub host_plugin_hook { return $_[0]; }
+sub service_plugin_hook {
+    my $t = shift;
+    return $t unless $t =~ /^up Mail/;
+    $flip = !$flip;
+    return $flip ? uc $t : lc $t;
+}
+sub regex_hook { return 0; }
+1;
+)PERL";
+    const std::string dir = test_dir();
+    write_defaults(dir, triage_file(), hook);
+    write_file(system_rc_path_in(dir), "default alert = bell\n");
+    tty t = tty_start(dir, {"-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    pane_log log(t);
+    ASSERT_TRUE(log.ok());
+    log.mark();
+    // Three re-reads, each redrawn.
+    auto reads_done = [&] {
+        std::string sent = log.since();
+        int reads = 0;
+        for (size_t at = sent.find("reading status.dat"); at != std::string::npos;
+             at = sent.find("reading status.dat", at + 1))
+            reads++;
+        size_t last = sent.rfind("reading status.dat");
+        return reads >= 3 && sent.find("Command:", last) != std::string::npos;
+    };
+    for (int waited = 0; !reads_done() && waited < 15000; waited += 20)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_TRUE(reads_done()) << printable(log.since());
+    const std::string sent = log.since();
+    EXPECT_NE(sent.find("UP MAIL"), std::string::npos) << printable(sent);
+    EXPECT_NE(sent.find("up mail"), std::string::npos) << printable(sent);
+    EXPECT_EQ(bells(sent), 0) << printable(sent);
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
 TEST(Triage, ANewDownHostAlertsAfterRAndNothingWithoutTheStatement)
 {
     for (bool on : {true, false}) {

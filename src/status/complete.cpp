@@ -382,9 +382,14 @@ void complete_service_description(int i, const char *value, size_t len)
     memcpy(p + host_len + 1, value, len);
     p[host_len + 1 + len] = '\0';
     it.service_description = p;
-    if (alert_mode != 0)
-        status_keep_description(i, value, len);
     perl_hook(HOOK_SERVICE, p);
+    // The alert knows a service by its description as the file gives it.
+    if (alert_mode != 0) {
+        bool rewritten = memcmp(p, it.host_name, host_len) != 0 || p[host_len] != ' ' ||
+                         memcmp(p + host_len + 1, value, len) != 0 ||
+                         p[host_len + 1 + len] != '\0';
+        status_keep_description(i, rewritten ? value : nullptr, len);
+    }
     if (status_debug) {
         debug("  raw service_description is \"%.*s\"", static_cast<int>(len), value);
         debug("  munged service_description is \"%s\"", p);

@@ -1,9 +1,9 @@
 // Handled problems: the link of each service to its host, and the alert
 // for unhandled problems that were not there at the previous refresh.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
-#include <unordered_set>
 #include <vector>
 
 #include <curses.h>
@@ -81,11 +81,72 @@ bool handled_may_hold(uint32_t hash)
 }
 
 // --- the alert ---
-std::unordered_set<std::string> alert_previous;  // problems of the previous refresh
-std::unordered_set<std::string> alert_current;
+// The unhandled problems of a read: each key ("h" host, or "s" host NUL
+// description, as the file gives them) in one text, found by its hash.
+struct alert_key {
+    uint64_t hash;
+    uint32_t at, len;  // in the text
+};
+struct alert_set {
+    std::string text;
+    std::vector<alert_key> keys;  // sorted by hash
+};
+alert_set alert_sets[2];
+int alert_previous = 0;      // which of the two holds the previous read's problems
 bool alert_started = false;  // a refresh has given the first set
 bool alert_due = false;      // the next redraw is followed by the alert
-std::vector<char *> alert_descriptions;  // raw descriptions, by service index
+// By service, of the read under way: its description as the file gave it
+// when the hook rewrote it, null when not.
+std::vector<char *> alert_descriptions;
+
+uint64_t alert_hash(const char *p, size_t len)
+{
+    uint64_t h = 0xcbf29ce484222325ull ^ len;
+    size_t i = 0;
+    for (; i + 8 <= len; i += 8) {
+        uint64_t v;
+        memcpy(&v, p + i, 8);
+        h = (h ^ v) * 0xff51afd7ed558ccdull;
+        h ^= h >> 31;
+    }
+    uint64_t v = 0;
+    for (int shift = 0; i < len; i++, shift += 8)
+        v |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << shift;
+    h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
+    return h ^ (h >> 29);
+}
+
+void alert_add(alert_set &set, const char *host, const char *description)
+{
+    const size_t at = set.text.size();
+    set.text += description ? 's' : 'h';
+    set.text += host;
+    if (description) {
+        set.text += '\0';
+        set.text += description;
+    }
+    const size_t len = set.text.size() - at;
+    set.keys.push_back({alert_hash(set.text.data() + at, len), static_cast<uint32_t>(at),
+                        static_cast<uint32_t>(len)});
+}
+
+// Whether some key of now is not among the keys of before.
+bool alert_fresh(const alert_set &now, const alert_set &before)
+{
+    size_t j = 0;
+    for (const alert_key &k : now.keys) {
+        while (j < before.keys.size() && before.keys[j].hash < k.hash)
+            j++;
+        bool found = false;
+        for (size_t m = j; m < before.keys.size() && before.keys[m].hash == k.hash && !found; m++)
+            found = before.keys[m].len == k.len &&
+                    memcmp(before.text.data() + before.keys[m].at, now.text.data() + k.at,
+                           k.len) == 0;
+        if (!found)
+            return true;
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -141,46 +202,36 @@ void status_keep_description(int i, const char *value, size_t len)
 {
     if (alert_descriptions.size() < static_cast<size_t>(MAX_ITEMS))
         alert_descriptions.resize(MAX_ITEMS);
-    alert_descriptions[static_cast<size_t>(i)] = status_copy(value, len);
+    alert_descriptions[static_cast<size_t>(i)] = value ? status_copy(value, len) : nullptr;
 }
 
 void status_alert_check()
 {
     if (alert_mode == 0)
         return;
-    // A host by its name, a service by its host's name and its description,
-    // as the file gives them; the first byte tells the two apart.
-    alert_current.clear();
-    bool fresh = false;
-    std::string key;
-    for (int i = 0; i < host_list_size; i++) {
-        if (host_idx_to_level[i] != 2 || host_idx_to_marks[i] != 0)
-            continue;
-        key.assign("h");
-        key += host_list[i].host_name;
-        fresh |= alert_previous.count(key) == 0;
-        alert_current.insert(key);
-    }
+    alert_set &now = alert_sets[1 - alert_previous];
+    const alert_set &before = alert_sets[alert_previous];
+    now.text.clear();
+    now.keys.clear();
+    for (int i = 0; i < host_list_size; i++)
+        if (host_idx_to_level[i] == 2 && host_idx_to_marks[i] == 0)
+            alert_add(now, host_list[i].host_name, nullptr);
     for (int i = 0; i < service_list_size; i++) {
         if (service_idx_to_level[i] != 2 || service_idx_to_marks[i] != 0)
             continue;
-        const char *description = static_cast<size_t>(i) < alert_descriptions.size() &&
-                                          alert_descriptions[static_cast<size_t>(i)]
-                                      ? alert_descriptions[static_cast<size_t>(i)]
-                                      : "";
-        key.assign("s");
-        key += service_list[i].host_name;
-        key += '\0';
-        key += description;
-        fresh |= alert_previous.count(key) == 0;
-        alert_current.insert(key);
+        const item &it = service_list[i];
+        const size_t k = static_cast<size_t>(i);
+        // Kept when the hook rewrote it; otherwise it follows the host name.
+        const char *description = k < alert_descriptions.size() && alert_descriptions[k]
+                                      ? alert_descriptions[k]
+                                      : it.service_description + strlen(it.host_name) + 1;
+        alert_add(now, it.host_name, description);
     }
-    alert_previous.swap(alert_current);
-    alert_due = alert_started && fresh;
+    std::sort(now.keys.begin(), now.keys.end(),
+              [](const alert_key &a, const alert_key &b) { return a.hash < b.hash; });
+    alert_due = alert_started && alert_fresh(now, before);
     alert_started = true;
-    // The kept descriptions live in the snapshot's arena.
-    for (int i = 0; i < service_list_size && static_cast<size_t>(i) < alert_descriptions.size(); i++)
-        alert_descriptions[static_cast<size_t>(i)] = nullptr;
+    alert_previous = 1 - alert_previous;
 }
 
 void status_ring()

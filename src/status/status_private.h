@@ -52,8 +52,8 @@ void status_link_hosts();
 // After a refresh: notes whether an unhandled DOWN host or CRITICAL service
 // has come up since the previous refresh (never on the first one).
 void status_alert_check();
-// The raw description of service i as the file gave it, kept while the
-// alert is on (the hook may rewrite the item's own text).
+// While the alert is on, for each service of a read: its description as
+// the file gave it when the hook rewrote the item's text, or null.
 void status_keep_description(int i, const char *value, size_t len);
 
 // A decimal number as "%d" reads it: leading white space, a sign, digits;
