@@ -67,6 +67,20 @@ void BM_RefreshWithAlert(benchmark::State &state)
 }
 BENCHMARK(BM_RefreshWithAlert)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The alert's comparison alone: the problems of a read against those of
+// the read before (the same ones: every key is looked up and found).
+void BM_AlertCheck(benchmark::State &state)
+{
+    bench_enter();
+    alert_mode = 1;
+    status_refresh();
+    status_refresh();
+    for (auto _ : state)
+        status_alert_check();
+    alert_mode = 0;
+}
+BENCHMARK(BM_AlertCheck)->Unit(benchmark::kMillisecond);
+
 // The link of each service to its host alone, part of every refresh.
 void BM_LinkHosts(benchmark::State &state)
 {

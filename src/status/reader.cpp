@@ -219,6 +219,8 @@ bool reader_maybe_noted(const reader_line &l)
 // The handled marks a stanza line gives, wherever it stands in the stanza.
 unsigned char reader_marks(const reader_line &l)
 {
+    if (l.value_len == 1 && l.value[0] == '0')
+        return 0;  // what nearly every stanza says
     if (reader_key_is(l, "problem_has_been_acknowledged"))
         return reader_nonzero(l.value, l.value_len) ? MARK_ACK : 0;
     if (reader_key_is(l, "scheduled_downtime_depth"))
