@@ -81,7 +81,8 @@ void BM_AlertCheck(benchmark::State &state)
 }
 BENCHMARK(BM_AlertCheck)->Unit(benchmark::kMillisecond);
 
-// The link of each service to its host alone, part of every refresh.
+// The link of each service to its host alone, made after a refresh when the
+// unhandled filter or the alert needs it.
 void BM_LinkHosts(benchmark::State &state)
 {
     bench_enter();

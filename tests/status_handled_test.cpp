@@ -88,6 +88,7 @@ TEST(StatusHandled, MarksStayWithTheirOwnStanza)
                  "programstatus {\n" + ACK + "\t}\n" + service_lines("a", "s", 2, "", "", DT) +
                  service_lines("a", "t", 2, "", "", ""));
     status_refresh();
+    status_need_links();
     ASSERT_EQ(host_list_size, 2);
     EXPECT_EQ(host_idx_to_marks[0], MARK_ACK);
     EXPECT_EQ(host_idx_to_marks[1], 0);
@@ -137,6 +138,7 @@ TEST(StatusHandled, AServiceIsHandledByItsOwnMarksOrItsHostsState)
                      service_lines("x", "s", 2, "", "", "") +
                      service_lines("h", "t", 2, "", "", "") + c.hosts_after);
         status_refresh();
+        status_need_links();
         ASSERT_EQ(service_list_size, 3);
         EXPECT_EQ(service_idx_to_marks[0] != 0, c.handled);
         EXPECT_EQ(service_idx_to_marks[1], 0);  // host x has no stanza
@@ -293,6 +295,7 @@ TEST(StatusHandled, TheRealStatusFileHoldsHandledObjects)
     status_enter();
     write_file(status_path("."), read_file(fixture_path("nagios4-status.dat")));
     status_refresh();
+    status_need_links();
     int acked = 0, downtime = 0, via_host = 0, since_start = 0;
     for (int i = 0; i < host_list_size; i++) {
         acked += (host_idx_to_marks[i] & MARK_ACK) != 0;

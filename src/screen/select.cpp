@@ -6,6 +6,7 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "status/status.h"
 
 int select_level()
 {
@@ -129,6 +130,8 @@ bool select_passes(int idx, char *text)
 int select_walk(const std::vector<int> &list, long long begin_item, long long first_row,
                 long long row_limit, select_show show)
 {
+    if (filter_set & FILTER_UNHANDLED)
+        status_need_links();
     char text[TEXT_SIZE];
     long long row = first_row;
     int matched = 0;

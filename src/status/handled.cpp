@@ -150,8 +150,24 @@ bool alert_fresh(const alert_set &now, const alert_set &before)
 
 }  // namespace
 
+namespace {
+bool handled_linked = false;  // the services of the snapshot are linked to their hosts
+}
+
+void status_unlink_hosts()
+{
+    handled_linked = false;
+}
+
+void status_need_links()
+{
+    if (!handled_linked)
+        status_link_hosts();
+}
+
 void status_link_hosts()
 {
+    handled_linked = true;
     int blocking = 0;
     for (int i = 0; i < host_list_size; i++)
         blocking += handled_blocks(i);
@@ -209,6 +225,7 @@ void status_alert_check()
 {
     if (alert_mode == 0)
         return;
+    status_need_links();
     alert_set &now = alert_sets[1 - alert_previous];
     const alert_set &before = alert_sets[alert_previous];
     now.text.clear();

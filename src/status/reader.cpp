@@ -367,6 +367,7 @@ void read_v23_status()
         debug("last update is %s (%d)", last_update, last_update_int);
 
     status_program_start = 0;
+    status_unlink_hosts();
     num_crit = num_warn = num_okay = 0;
     service_list_size = host_list_size = 0;
     num_down = num_up = 0;
@@ -404,7 +405,6 @@ void read_v23_status()
             status_program_start = status_number(l.value, l.value_len);
         }
     }
-    status_link_hosts();
 
     fclose(r.f);
     r.f = nullptr;

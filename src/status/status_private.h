@@ -47,8 +47,10 @@ extern uint32_t service_host_hashes[];  // of each service's host name
 // file has not given one so far.
 extern int status_program_start;
 // Marks each service whose host (the first host stanza of its name) is DOWN
-// or has no state name with MARK_HOST; run once the whole file is read.
+// or has no state name with MARK_HOST, once the whole file is read.
 void status_link_hosts();
+// Forgets the links of the last read (a new read is under way).
+void status_unlink_hosts();
 // After a refresh: notes whether an unhandled DOWN host or CRITICAL service
 // has come up since the previous refresh (never on the first one).
 void status_alert_check();
