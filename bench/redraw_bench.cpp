@@ -76,7 +76,7 @@ const std::vector<std::string> &bench_texts()
     return texts;
 }
 
-// filters 0: none; 1: the regex filter; 3: both regex filters.
+// filters 0: none; 1: the regex filter; 3: both regex filters; 16: unhandled only.
 void BM_Redraw(benchmark::State &state)
 {
     bench_enter();
@@ -89,7 +89,7 @@ void BM_Redraw(benchmark::State &state)
     state.counters["services"] = service_list_size;
     state.counters["num_pages"] = num_pages;
 }
-BENCHMARK(BM_Redraw)->Arg(0)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Redraw)->Arg(0)->Arg(1)->Arg(3)->Arg(16)->Unit(benchmark::kMillisecond);
 
 // The regex hook calls of such a redraw alone: through perl_regex_hook
 // (arg 0) or at the floor (arg 1); filters as for BM_Redraw.

@@ -54,6 +54,44 @@ void BM_RefreshFullCapacity(benchmark::State &state)
 }
 BENCHMARK(BM_RefreshFullCapacity)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// The same refresh with "default alert = bell": the problems of each read
+// are compared with those of the previous one.
+void BM_RefreshWithAlert(benchmark::State &state)
+{
+    bench_enter();
+    alert_mode = 1;
+    status_refresh();  // the first set to compare with
+    for (auto _ : state)
+        status_refresh();
+    alert_mode = 0;
+}
+BENCHMARK(BM_RefreshWithAlert)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The alert's comparison alone: the problems of a read against those of
+// the read before (the same ones: every key is looked up and found).
+void BM_AlertCheck(benchmark::State &state)
+{
+    bench_enter();
+    alert_mode = 1;
+    status_refresh();
+    status_refresh();
+    for (auto _ : state)
+        status_alert_check();
+    alert_mode = 0;
+}
+BENCHMARK(BM_AlertCheck)->Unit(benchmark::kMillisecond);
+
+// The link of each service to its host alone, made after a refresh when the
+// unhandled filter or the alert needs it.
+void BM_LinkHosts(benchmark::State &state)
+{
+    bench_enter();
+    status_refresh();
+    for (auto _ : state)
+        status_link_hosts();
+}
+BENCHMARK(BM_LinkHosts)->Unit(benchmark::kMillisecond);
+
 // The first refresh of a process, as at start-up: its memory is new. Only
 // meaningful as the first benchmark of its process (run it on its own).
 void BM_FirstRefresh(benchmark::State &state)

@@ -15,6 +15,7 @@ constexpr int FILTER_REGEX = 1;            // name_filter: show only what matche
 constexpr int FILTER_NOT_REGEX = 2;        // not_name_filter: hide what matches
 constexpr int FILTER_AGE = 4;              // hide items older than age_filter_secs
 constexpr int FILTER_OKAY_AGE = 8;         // hide level-0 items older than age_okay_filter_secs
+constexpr int FILTER_UNHANDLED = 16;       // hide handled items (acknowledged, in downtime, host down)
 
 // --- view settings ---
 extern int object_mode;                    // 0 hosts, 1 services
@@ -40,6 +41,7 @@ extern int cur_page;                       // page shown, from 1
 extern int num_pages;                      // pages of the last draw's selection
 extern int need_swipe;                     // next draw shows the blank screen first
 extern int spacebar_direction;             // space pages 0 down, 1 up
+extern int alert_mode;                     // new unhandled problems: 0 off, 1 beep, 2 flash
 // Puts every view setting back to its start value.
 void settings_reset();
 
@@ -69,6 +71,12 @@ extern int host_list_size;                 // filled host records
 extern int service_list_size;              // filled service records
 extern int host_idx_to_level[MAX_ITEMS];   // level of each host
 extern int service_idx_to_level[MAX_ITEMS];// level of each service
+// marks of each item: what makes it handled
+constexpr unsigned char MARK_ACK = 1;      // problem_has_been_acknowledged
+constexpr unsigned char MARK_DOWNTIME = 2; // scheduled_downtime_depth of 1 or more
+constexpr unsigned char MARK_HOST = 4;     // a service whose host is DOWN or has no state name
+extern unsigned char host_idx_to_marks[MAX_ITEMS];    // marks of each host
+extern unsigned char service_idx_to_marks[MAX_ITEMS]; // marks of each service
 extern int num_up, num_down;               // hosts at level 0 and 2
 extern int num_okay, num_warn, num_crit;   // services at level 0, 1 and 2
 extern char last_update[21];               // ctime() of the file's creation, 19 chars

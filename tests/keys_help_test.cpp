@@ -135,7 +135,8 @@ TEST(HelpScreen, TheShippedHelpFileNamesEveryKeyAndFitsTheScreen)
     for (const char *key : {"space", "Ctrl-F", "Ctrl-B", "Ctrl-L", "Ctrl-D", "F1", "F12", " + ",
                             " - ", " < ", " > ", " 0 ", " G ", " r ", " s ", " t ", " u ", " d ",
                             " o ", " w ", " c ", " / ", " = ", " f ", " g ", " ! ", " F ", " v ",
-                            " a ", " A ", " x ", " ? ", " h ", " q "})
+                            " a ", " A ", " x ", " ? ", " h ", " q ", " H ", "Home", "End",
+                            "PageDown", "PageUp"})
         EXPECT_NE(text.find(key), std::string::npos) << key;
 }
 

@@ -132,7 +132,7 @@ TEST_F(KeysOnScreen, PagingKeys)
         // Keys of no command: printable ones beep, the others only redraw.
         {"#", "", "", "", 1, {"page 1 of 3"}},
         {"Escape", "", "", "", 0, {"page 1 of 3"}},
-        {"NPage", "", "", "", 0, {"page 1 of 3"}},
+        {"IC", "", "", "", 0, {"page 1 of 3"}},
         {"C-a", "", "", "", 0, {"page 1 of 3"}},
     });
 }

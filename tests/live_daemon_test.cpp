@@ -28,6 +28,7 @@
 #include <gtest/gtest.h>
 
 #include "harness.h"
+#include "keys_tty.h"
 
 namespace fs = std::filesystem;
 
@@ -43,6 +44,7 @@ struct live_stanza {
 
 struct live_status {
     long created = 0;
+    long program_start = 0;
     std::vector<live_stanza> stanzas;
 
     const live_stanza *find(const std::string &host, const std::string &service = "") const
@@ -64,10 +66,14 @@ live_status live_parse(const std::string &text)
     std::istringstream in(text);
     std::string line;
     live_stanza *cur = nullptr;
-    bool in_info = false;
+    bool in_info = false, in_program = false;
     while (std::getline(in, line)) {
         if (line == "info {") {
             in_info = true;
+            continue;
+        }
+        if (line == "programstatus {") {
+            in_program = true;
             continue;
         }
         if (line == "hoststatus {" || line == "servicestatus {") {
@@ -77,7 +83,7 @@ live_status live_parse(const std::string &text)
         }
         if (line == "\t}") {
             cur = nullptr;
-            in_info = false;
+            in_info = in_program = false;
             continue;
         }
         size_t eq = line.find('=');
@@ -86,6 +92,8 @@ live_status live_parse(const std::string &text)
         std::string key = line.substr(1, eq - 1), value = line.substr(eq + 1);
         if (in_info && key == "created")
             st.created = atol(value.c_str());
+        else if (in_program && key == "program_start")
+            st.program_start = atol(value.c_str());
         else if (cur)
             cur->keys[key] = value;
     }
@@ -516,12 +524,22 @@ void live_expect_line(const std::string &row, const live_item &it, const live_st
     const live_stanza *s = st.find(it.host, it.service);
     ASSERT_NE(s, nullptr);
     const long lsc = atol(s->keys.at("last_state_change").c_str());
-    EXPECT_EQ(change, live_ctime(lsc, 16)) << row;
     long secs = 0, unit = 1;
     const size_t from = duration.find_first_not_of(' ');
-    ASSERT_TRUE(from != std::string::npos &&
-                live_duration_secs(duration.substr(from), secs, unit))
-        << row;
+    ASSERT_NE(from, std::string::npos) << row;
+    if (lsc == 0 && st.program_start > 0) {
+        // Checked, and no change since its first check: it has lasted at
+        // least since the daemon started.
+        EXPECT_EQ(change, " not applicable ") << row;
+        ASSERT_EQ(duration.back(), '+') << row;
+        ASSERT_TRUE(live_duration_secs(duration.substr(from, duration.size() - from - 1), secs, unit))
+            << row;
+        EXPECT_LE(secs, created - st.program_start) << row;
+        EXPECT_GT(secs + unit, created - st.program_start) << row;
+        return;
+    }
+    EXPECT_EQ(change, live_ctime(lsc, 16)) << row;
+    ASSERT_TRUE(live_duration_secs(duration.substr(from), secs, unit)) << row;
     EXPECT_LE(secs, created - lsc) << row;
     EXPECT_GT(secs + unit, created - lsc) << row;
 }
@@ -595,7 +613,8 @@ void live_expect_rows(const tty &t, const live_status &st, long created, bool ho
     if (by_age) {
         auto age = [&](const live_item *it) {
             const live_stanza *s = st.find(it->host, it->service);
-            return it->pending || !s ? created : atol(s->keys.at("last_state_change").c_str());
+            long lsc = s ? atol(s->keys.at("last_state_change").c_str()) : 0;
+            return it->pending || !s ? created : lsc == 0 ? st.program_start : lsc;
         };
         std::stable_sort(items.begin(), items.end(),
                          [&](const live_item *a, const live_item *b) { return age(a) > age(b); });
@@ -609,7 +628,7 @@ void live_expect_rows(const tty &t, const live_status &st, long created, bool ho
             // Multi-byte text: its place in the field depends on its width.
             EXPECT_EQ(rows[i].rfind(" OKAY      web-01 TLS  ", 0), 0u) << rows[i];
             // Right-aligned by its width: it ends where the field ends.
-            EXPECT_NE(rows[i].find(it.output + "  Thu Jan  1 00:00"), std::string::npos) << rows[i];
+            EXPECT_NE(rows[i].find(it.output + "   not applicable "), std::string::npos) << rows[i];
             continue;
         }
         live_expect_line(rows[i], it, st, created);
@@ -716,6 +735,92 @@ TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
     ASSERT_TRUE(nagios.send("PROCESS_HOST_CHECK_RESULT;cache-new;1;PASSIVE DOWN sent"));
     ASSERT_TRUE(tty_wait(t, "2 Down Hosts")) << tty_screen(t) << nagios.daemon_log();
     EXPECT_TRUE(tty_wait(t, "PASSIVE DOWN sent")) << tty_screen(t);
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+// The row of the screen that holds text, or "".
+std::string live_row_with(const tty &t, const std::string &text)
+{
+    for (int r = 7; r <= 19; r++)
+        if (tty_row(t, r).find(text) != std::string::npos)
+            return tty_row(t, r);
+    return "";
+}
+
+bool live_wait_row(const tty &t, const std::string &text, const std::string &begins,
+                   int timeout_ms = WAIT_MS)
+{
+    return harness_poll([&] { return live_row_with(t, text).rfind(begins, 0) == 0; }, timeout_ms);
+}
+
+TEST(LiveConsole, AcknowledgementsAndDowntimesShowAndNewProblemsRing)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    live_status st;
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    ASSERT_GT(st.program_start, 0);
+    live_console_dir(dir, nagios);
+    write_file(system_rc_path_in(dir), "default alert = bell\n");
+
+    tty t = tty_start(dir, {"-i", "2"});
+    ASSERT_TRUE(tty_wait(t, "8 Service Objects")) << tty_screen(t) << tty_stderr(t);
+    pane_log log(t);
+    ASSERT_TRUE(log.ok());
+
+    // Right after its first check, an object's state has lasted since the
+    // daemon started.
+    std::string http = live_row_with(t, "web-01 HTTP");
+    EXPECT_EQ(http.rfind(" OKAY      web-01 HTTP  ", 0), 0u) << tty_screen(t);
+    EXPECT_NE(http.find("   not applicable "), std::string::npos) << http;
+    EXPECT_EQ(http.back(), '+') << http;
+
+    long now = time(nullptr);
+    ASSERT_TRUE(nagios.send("ACKNOWLEDGE_SVC_PROBLEM;db-01;MySQL;1;0;0;tester;looked at"));
+    ASSERT_TRUE(nagios.send("ACKNOWLEDGE_HOST_PROBLEM;gw-down;1;0;0;tester;known"));
+    ASSERT_TRUE(nagios.send("SCHEDULE_SVC_DOWNTIME;web-01;Disk;" + std::to_string(now - 60) + ";" +
+                            std::to_string(now + 3600) + ";1;0;3600;tester;maintenance"));
+    ASSERT_TRUE(nagios.wait_for(
+        [](const live_status &s) {
+            const live_stanza *mysql = s.find("db-01", "MySQL");
+            const live_stanza *gw = s.find("gw-down");
+            const live_stanza *disk = s.find("web-01", "Disk");
+            return mysql && gw && disk &&
+                   mysql->keys.at("problem_has_been_acknowledged") == "1" &&
+                   gw->keys.at("problem_has_been_acknowledged") == "1" &&
+                   disk->keys.at("scheduled_downtime_depth") == "1";
+        },
+        30000))
+        << nagios.daemon_log();
+
+    // The console's next timer refresh shows the marks.
+    EXPECT_TRUE(live_wait_row(t, "db-01 MySQL", " CRIT/ACK  db-01 MySQL  ")) << tty_screen(t);
+    EXPECT_TRUE(live_wait_row(t, "web-01 Disk", " WARN/DT   web-01 Disk  ")) << tty_screen(t);
+    tty_type(t, "d");
+    EXPECT_TRUE(live_wait_row(t, "gw-down", " DOWN/ACK  gw-down ")) << tty_screen(t);
+
+    // "H" hides them.
+    tty_type(t, "H");
+    ASSERT_TRUE(tty_wait(t, "Filter: unhandled")) << tty_screen(t);
+    EXPECT_TRUE(tty_wait_gone(t, "gw-down")) << tty_screen(t);
+    tty_type(t, "w");
+    ASSERT_TRUE(tty_wait(t, "5 Alerts")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "web-01 Spool")) << tty_screen(t);
+    EXPECT_EQ(live_row_with(t, "db-01 MySQL"), "") << tty_screen(t);
+    EXPECT_EQ(live_row_with(t, "web-01 Disk"), "") << tty_screen(t);
+    EXPECT_NE(live_row_with(t, "db-01 Backup"), "") << tty_screen(t);
+    EXPECT_EQ(bells(log.since()), 0) << printable(log.since());
+
+    // A check that turns CRITICAL rings the bell at the next refresh.
+    log.mark();
+    ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
+    EXPECT_TRUE(log.wait("\a", 30000)) << printable(log.since()) << nagios.daemon_log();
+    EXPECT_TRUE(tty_wait(t, "PASSIVE CRITICAL sent")) << tty_screen(t);
+    EXPECT_EQ(bells(log.since()), 1) << printable(log.since());
 
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);

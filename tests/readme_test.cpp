@@ -179,6 +179,25 @@ TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
+TEST(Readme, TriageScreenShowsTheMarksOfTheSampleFiles)
+{
+    const std::string shown = readme_block("Triage", "");
+    ASSERT_FALSE(shown.empty()) << "no screen block under \"## Triage\"";
+
+    const std::string dir = readme_sample_dir();
+    tty t = tty_start(dir, {}, 80, 24);
+    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t) << tty_stderr(t);
+    tty_type(t, "d");
+    ASSERT_TRUE(tty_wait(t, "Down Hosts", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_gone(t, "down mode", 10000)) << tty_screen(t);
+    std::string screen;
+    for (int r = 0; r < 24; r++)
+        screen += tty_row(t, r) + "\n";
+    EXPECT_EQ(screen, shown);
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
 TEST(Readme, HookScriptExampleWorks)
 {
     const std::string hook = readme_block("The hook script", "perl");

@@ -172,6 +172,26 @@ bool config_statement(char *line)
     }
     if (strcmp(key, "level") == 0)
         return config_level(value);
+    if (strcmp(key, "handled") == 0) {
+        if (strcmp(value, "hidden") == 0)
+            filter_set |= FILTER_UNHANDLED;
+        else if (strcmp(value, "shown") == 0)
+            filter_set &= ~FILTER_UNHANDLED;
+        else
+            return false;
+        return true;
+    }
+    if (strcmp(key, "alert") == 0) {
+        if (strcmp(value, "off") == 0)
+            alert_mode = 0;
+        else if (strcmp(value, "bell") == 0)
+            alert_mode = 1;
+        else if (strcmp(value, "flash") == 0)
+            alert_mode = 2;
+        else
+            return false;
+        return true;
+    }
     if (strcmp(key, "site_name") == 0) {
         text_copy(site_name, value);
         return true;

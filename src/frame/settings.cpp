@@ -26,6 +26,7 @@ int cur_page = 1;
 int num_pages = 0;
 int need_swipe = 0;
 int spacebar_direction = 0;
+int alert_mode = 0;
 
 // The same start values as above, for a process that runs the option or
 // configuration code more than once (tests, fuzz targets, benchmarks).
@@ -47,4 +48,5 @@ void settings_reset()
     num_pages = 0;
     need_swipe = 0;
     spacebar_direction = 0;
+    alert_mode = 0;
 }

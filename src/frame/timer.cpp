@@ -80,6 +80,7 @@ static void timer_refresh()
     read_status();
     need_swipe = 1;
     draw_screen();
+    status_ring();
     timer_start();
 }
 

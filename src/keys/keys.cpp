@@ -224,23 +224,23 @@ void keys_fkey(int slot)
 bool keys_execute(int c)
 {
     switch (c) {
-    case CTRL_B: case '-': case '<':
+    case CTRL_B: case '-': case '<': case KEY_PPAGE:
         keys_page_up();
         break;
-    case CTRL_F: case '+': case '>':
+    case CTRL_F: case '+': case '>': case KEY_NPAGE:
         keys_page_down();
         break;
     case ' ':
         keys_space();
         break;
-    case '0':
+    case '0': case KEY_HOME:
         if (keys_page() != 1) {
             cur_page = 1;
             keys_message("first page", PAUSE_MESSAGE);
             need_swipe = 1;
         }
         break;
-    case 'G':
+    case 'G': case KEY_END:
         if (keys_page() != keys_pages()) {
             cur_page = keys_pages();
             keys_message("last page", PAUSE_MESSAGE);
@@ -276,6 +276,16 @@ bool keys_execute(int c)
         keys_age(object_mode == 0 ? "UpAgeFilter: " : "OkayAgeFilter: ", age_okay_filter,
                  age_okay_filter_secs, FILTER_OKAY_AGE);
         break;
+    case 'H':
+        if (filter_set & FILTER_UNHANDLED) {
+            filter_set &= ~FILTER_UNHANDLED;
+            keys_message("handled shown", PAUSE_MESSAGE);
+        } else {
+            filter_set |= FILTER_UNHANDLED;
+            keys_message("unhandled only", PAUSE_MESSAGE);
+        }
+        keys_reset_view();
+        break;
     case 'x':
         if (filter_set != 0) {
             keys_message("filter deleted", PAUSE_LABEL);
@@ -309,6 +319,7 @@ void getch_loop()
         if (keys_execute(c))
             return;
         draw_screen();
+        status_ring();
     }
 }
 

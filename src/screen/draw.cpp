@@ -86,7 +86,8 @@ void draw_item_line(long long row, int idx)
         debug("DISPLAY: item %2d line %2d idx %3d: host=%s svc=%s", draw_clamp(row - 6),
               draw_clamp(row), idx, debug_text(it.host_name), debug_text(it.service_description));
 
-    std::string state = draw_state_text(it.current_state);
+    std::string state = draw_marked_state(
+        it.current_state, object_mode == 0 ? host_idx_to_marks[idx] : service_idx_to_marks[idx]);
     if (level < 0 || level > 2)
         level = 1;
     draw_pair(level + 1);

@@ -53,6 +53,9 @@ std::string draw_cut(const char *s, long long width);
 std::string draw_name_field(const char *name, const char *output, int w);
 // State text: 8 columns and a blank; an absent state shows blanks.
 std::string draw_state_text(const char *state);
+// The state text of an item in downtime ("/DT") or acknowledged ("/ACK"):
+// the state's first four characters and the mark; otherwise as above.
+std::string draw_marked_state(const char *state, unsigned char marks);
 // Change text: a blank, last change in 16 columns, two blanks, duration in 8.
 std::string draw_change_text(const char *last_change, const char *duration);
 

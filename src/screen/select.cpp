@@ -6,6 +6,7 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "status/status.h"
 
 // The level setting of the current object mode.
 static int select_level()
@@ -101,6 +102,10 @@ void select_filter_text(int idx, char *text)
 static bool select_passes(int idx, char *text)
 {
     const int set = filter_set;
+    // A handled item is dropped before any hook is called for it.
+    if ((set & FILTER_UNHANDLED) &&
+        (object_mode == 0 ? host_idx_to_marks[idx] : service_idx_to_marks[idx]) != 0)
+        return false;
     if (set & (FILTER_REGEX | FILTER_NOT_REGEX)) {
         // Both regex tests see the same text, so it is built once.
         select_filter_text(idx, text);
@@ -128,6 +133,8 @@ static bool select_passes(int idx, char *text)
 int select_walk(const std::vector<int> &list, long long begin_item, long long first_row,
                 long long row_limit, select_show show)
 {
+    if (filter_set & FILTER_UNHANDLED)
+        status_need_links();
     char text[TEXT_SIZE];
     long long row = first_row;
     int matched = 0;

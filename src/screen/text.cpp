@@ -175,6 +175,15 @@ std::string draw_state_text(const char *state)
     return s;
 }
 
+std::string draw_marked_state(const char *state, unsigned char marks)
+{
+    if (!(marks & (MARK_ACK | MARK_DOWNTIME)))
+        return draw_state_text(state);
+    std::string s = state ? std::string(state, strnlen(state, 4)) : std::string();
+    s += (marks & MARK_DOWNTIME) ? "/DT" : "/ACK";
+    return draw_state_text(s.c_str());
+}
+
 std::string draw_change_text(const char *last_change, const char *duration)
 {
     std::string s = " ";
@@ -222,6 +231,13 @@ std::string draw_sort_text()
 
 std::string draw_filter_text()
 {
+    if (filter_set & FILTER_UNHANDLED) {
+        if (filter_set & FILTER_REGEX)
+            return text_format("Filter: text =~ /%s/, unhandled", name_filter);
+        if (filter_set & FILTER_NOT_REGEX)
+            return text_format("Filter: text !~ /%s/, unhandled", not_name_filter);
+        return "Filter: unhandled";
+    }
     if (filter_set & FILTER_REGEX)
         return text_format("Filter: text =~ /%s/", name_filter);
     if (filter_set & FILTER_NOT_REGEX)

@@ -47,6 +47,7 @@ char *complete_state(const char *value, size_t len, bool host)
 }  // namespace
 
 bool status_debug = false;
+int status_program_start = 0;
 
 int status_number(const char *text, size_t len)
 {
@@ -82,12 +83,29 @@ char *calc_duration(int since)
     return p;
 }
 
+// A checked object whose state has not changed since its first check shows
+// last_state_change=0: its state has lasted at least since the daemon started.
+static bool complete_since_start(int n, bool checked)
+{
+    return checked && n == 0 && status_program_start > 0;
+}
+
+// The duration since the daemon started, followed by "+".
+static char *complete_lasting_text(int since)
+{
+    char buf[40];
+    size_t n = complete_duration(since, buf);
+    buf[n] = '+';
+    return status_copy(buf, n + 1);
+}
+
 // --- hosts ---
 
 void complete_host_name(int i, const char *value, size_t len)
 {
     item &it = host_list[i];
     it.host_name = status_copy(value, len);
+    host_name_hashes[i] = status_name_hash(value, len);
     if (status_debug) {
         debug("HOST NUMBER %d...", i);
         debug("  host_name is \"%s\"", it.host_name);
@@ -113,13 +131,20 @@ void complete_host_output(int i, const char *value, size_t len)
     }
 }
 
-void complete_host_change(int i, const char *value, size_t len, bool unchecked)
+void complete_host_change(int i, const char *value, size_t len, bool unchecked, bool checked)
 {
     item &it = host_list[i];
     int n = status_number(value, len);
-    if (!unchecked && (n != 0 || it.plugin_output[0] != '\0')) {
+    bool since_start = false;
+    if (!unchecked && (n != 0 || it.plugin_output[0] != '\0' || checked)) {
+        since_start = complete_since_start(n, checked);
+        if (since_start) {
+            n = status_program_start;
+            it.last_change = status_copy(NOT_APPLICABLE, sizeof NOT_APPLICABLE - 1);
+        } else {
+            it.last_change = complete_change_text(n);
+        }
         it.last_state_change = n;
-        it.last_change = complete_change_text(n);
     } else {
         if (status_debug) {
             if (n == 0 && it.plugin_output[0] == '\0')
@@ -135,7 +160,7 @@ void complete_host_change(int i, const char *value, size_t len, bool unchecked)
         it.last_state_change = n;
         it.last_change = status_copy(NOT_APPLICABLE, sizeof NOT_APPLICABLE - 1);
     }
-    it.duration = complete_duration_text(n);
+    it.duration = since_start ? complete_lasting_text(n) : complete_duration_text(n);
     if (status_debug) {
         debug("  last_state_change is \"%s\" (%d)", it.last_change,
               static_cast<int>(it.last_state_change));
@@ -156,6 +181,7 @@ void complete_service_name(int i, const char *value, size_t len)
 {
     item &it = service_list[i];
     it.host_name = status_copy(value, len);
+    service_host_hashes[i] = status_name_hash(value, len);
     if (status_debug) {
         debug("SERVICE NUMBER %d...", i);
         debug("  host_name is \"%s\"", it.host_name);
@@ -173,6 +199,13 @@ void complete_service_description(int i, const char *value, size_t len)
     p[host_len + 1 + len] = '\0';
     it.service_description = p;
     perl_hook(HOOK_SERVICE, p);
+    // The alert knows a service by its description as the file gives it.
+    if (alert_mode != 0) {
+        bool rewritten = memcmp(p, it.host_name, host_len) != 0 || p[host_len] != ' ' ||
+                         memcmp(p + host_len + 1, value, len) != 0 ||
+                         p[host_len + 1 + len] != '\0';
+        status_keep_description(i, rewritten ? value : nullptr, len);
+    }
     if (status_debug) {
         debug("  raw service_description is \"%.*s\"", static_cast<int>(len), value);
         debug("  munged service_description is \"%s\"", p);
@@ -201,7 +234,8 @@ void complete_service_change(int i, const char *value, size_t len)
         debug("  duration is \"%s\"", it.duration);
 }
 
-void complete_service_output(int i, const char *value, size_t len, bool unchecked)
+void complete_service_output(int i, const char *value, size_t len, bool unchecked,
+                             bool checked)
 {
     item &it = service_list[i];
     it.plugin_output = status_copy(value, len);
@@ -210,9 +244,16 @@ void complete_service_output(int i, const char *value, size_t len, bool unchecke
         debug("  raw plugin_output is \"%.*s\"", static_cast<int>(len), value);
         debug("  munged plugin_output is \"%s\"", it.plugin_output);
     }
-    bool assumed = complete_since == 0 && len == sizeof SERVICE_PENDING_OUTPUT - 1 &&
+    bool assumed = !checked && complete_since == 0 &&
+                   len == sizeof SERVICE_PENDING_OUTPUT - 1 &&
                    memcmp(value, SERVICE_PENDING_OUTPUT, len) == 0;
-    if (unchecked || assumed) {
+    if (!unchecked && complete_since_start(complete_since, checked)) {
+        // Replaced texts stay in the arena until the snapshot is released.
+        int n = status_program_start;
+        it.last_state_change = n;
+        it.last_change = status_copy(NOT_APPLICABLE, sizeof NOT_APPLICABLE - 1);
+        it.duration = complete_lasting_text(n);
+    } else if (unchecked || assumed) {
         if (status_debug) {
             if (assumed)
                 debug("  current_state is PENDING, inferred from \"(Service assumed to be ok)\" "

@@ -187,10 +187,45 @@ bool reader_zero(const char *value, size_t len)
     return i < len && value[i] >= '0' && value[i] <= '9' && status_number(value, len) == 0;
 }
 
+// A value that reads as a number other than 0 (digits present).
+bool reader_nonzero(const char *value, size_t len)
+{
+    return status_number(value, len) != 0;  // no digits read as 0
+}
+
 // What the key searches of one stanza noted on the lines they passed.
 struct reader_notes {
     bool unchecked = false;  // has_been_checked=0
+    bool checked = false;    // has_been_checked with a number other than 0
+    unsigned char marks = 0; // MARK_ACK, MARK_DOWNTIME
 };
+
+// The lengths of the keys noted on passed lines (has_been_checked, the two
+// marks): one test passes over nearly every other line.
+constexpr uint64_t READER_NOTED_LENGTHS = (1ull << 16) | (1ull << 24) | (1ull << 29);
+
+// The lengths of the keys the stanza pass looks for: the stanza headers,
+// the marks and the daemon's start time (and the program stanza's header).
+constexpr uint64_t READER_PASS_LENGTHS = (1ull << 4) | (1ull << 7) | (1ull << 10) |
+                                         (1ull << 13) | (1ull << 24) | (1ull << 29);
+static_assert(sizeof("programstatus") - 1 == 13 && sizeof("program_start") - 1 == 13);
+
+bool reader_maybe_noted(const reader_line &l)
+{
+    return l.key_len < 64 && ((READER_NOTED_LENGTHS >> l.key_len) & 1) != 0;
+}
+
+// The handled marks a stanza line gives, wherever it stands in the stanza.
+unsigned char reader_marks(const reader_line &l)
+{
+    if (l.value_len == 1 && l.value[0] == '0')
+        return 0;  // what nearly every stanza says
+    if (reader_key_is(l, "problem_has_been_acknowledged"))
+        return reader_nonzero(l.value, l.value_len) ? MARK_ACK : 0;
+    if (reader_key_is(l, "scheduled_downtime_depth"))
+        return status_number(l.value, l.value_len) >= 1 ? MARK_DOWNTIME : 0;
+    return 0;
+}
 
 // Searches on for key after a stanza header or the previous key. The first
 // line may be anything; every later one must be a key/value line.
@@ -201,8 +236,15 @@ bool reader_search(reader_file &r, reader_line &l, const char (&key)[N], reader_
     for (;;) {
         if (reader_key_is(l, key))
             return true;
-        if (reader_key_is(l, "has_been_checked") && reader_zero(l.value, l.value_len))
-            notes.unchecked = true;
+        if (reader_maybe_noted(l)) {
+            if (reader_key_is(l, "has_been_checked")) {
+                if (reader_zero(l.value, l.value_len))
+                    notes.unchecked = true;
+                else if (reader_nonzero(l.value, l.value_len))
+                    notes.checked = true;
+            }
+            notes.marks |= reader_marks(l);
+        }
         if (r.eof_reached)
             return false;
         reader_read(r, l);
@@ -234,7 +276,8 @@ void reader_host(reader_file &r, reader_line &l)
     complete_host_output(i, l.value, l.value_len);
     if (!reader_search(r, l, "last_state_change", notes))
         reader_missing("last_state_change", "host");
-    complete_host_change(i, l.value, l.value_len, notes.unchecked);
+    complete_host_change(i, l.value, l.value_len, notes.unchecked, notes.checked);
+    host_idx_to_marks[i] = notes.marks;
 }
 
 void reader_service(reader_file &r, reader_line &l)
@@ -257,7 +300,8 @@ void reader_service(reader_file &r, reader_line &l)
     complete_service_change(i, l.value, l.value_len);
     if (!reader_search(r, l, "plugin_output", notes))
         reader_missing("plugin_output", "service");
-    complete_service_output(i, l.value, l.value_len, notes.unchecked);
+    complete_service_output(i, l.value, l.value_len, notes.unchecked, notes.checked);
+    service_idx_to_marks[i] = notes.marks;
 }
 
 }  // namespace
@@ -317,22 +361,44 @@ void read_v23_status()
     if (status_debug)
         debug("last update is %s (%d)", last_update, last_update_int);
 
+    status_program_start = 0;
+    status_unlink_hosts();
     num_crit = num_warn = num_okay = 0;
     service_list_size = host_list_size = 0;
     num_down = num_up = 0;
 
-    // The stanza pass.
+    // The stanza pass. The lines of a stanza after its last searched key
+    // still give its marks, up to the closing brace (a line that is no
+    // key/value line); the program stanza gives the daemon's start time.
+    unsigned char *tail_marks = nullptr;
+    bool in_program = false;
     for (;;) {
         if (!reader_next(r, l))
             break;
         line++;
         reader_split(l);
-        if (l.marker)
+        if (l.marker) {
+            tail_marks = nullptr;
+            in_program = false;
             continue;
-        if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus"))
+        }
+        // Most lines have a key of no length looked for here.
+        if (l.key_len >= 64 || ((READER_PASS_LENGTHS >> l.key_len) & 1) == 0)
+            continue;
+        if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus")) {
             reader_host(r, l);
-        else if (reader_key_is(l, "service") || reader_key_is(l, "servicestatus"))
+            tail_marks = &host_idx_to_marks[host_list_size - 1];
+        } else if (reader_key_is(l, "service") || reader_key_is(l, "servicestatus")) {
             reader_service(r, l);
+            tail_marks = &service_idx_to_marks[service_list_size - 1];
+        } else if (tail_marks) {
+            if (reader_maybe_noted(l))
+                *tail_marks |= reader_marks(l);
+        } else if (reader_key_is(l, "programstatus")) {
+            in_program = true;
+        } else if (in_program && reader_key_is(l, "program_start")) {
+            status_program_start = status_number(l.value, l.value_len);
+        }
     }
 
     fclose(r.f);

@@ -131,6 +131,7 @@ void status_refresh()
     status_texts_release();
 
     read_v23_status();
+    status_alert_check();
 
     hosts_by_age = refresh_age_list(host_list, host_idx_to_level, host_list_size,
                                     refresh_host_nodes);

@@ -11,6 +11,12 @@ int convert_level(const char *text);
 void read_status();
 // Reads the status file into the tables; every error ends the program.
 void read_v23_status();
+// Links the services of the snapshot to their hosts (MARK_HOST) unless that
+// is done: only the unhandled filter and the alert need it.
+void status_need_links();
+// After the redraw that follows a re-read: the alert (beep or flash) when
+// the re-read brought an unhandled problem that was not there before.
+void status_ring();
 // Time from since to last_update_int as "%dm %ds", "%dh %dm" or "%dd %dh".
 char *calc_duration(int since);
 
