@@ -340,7 +340,7 @@ TEST(StatusHandled, ConfigurationStatements)
     const std::string path = test_dir() + "/quelvanrc";
     for (const auto &c : cases) {
         SCOPED_TRACE(c.line);
-        reset_settings();
+        settings_reset();
         filter_set = FILTER_REGEX;
         alert_mode = 1;
         write_file(path, std::string(c.line) + "\n");
@@ -351,7 +351,7 @@ TEST(StatusHandled, ConfigurationStatements)
         EXPECT_EQ(filter_set, c.filter_set);
         EXPECT_EQ(alert_mode, c.alert);
     }
-    reset_settings();
+    settings_reset();
 }
 
 }  // namespace

@@ -41,14 +41,9 @@ std::string triage_file(long created = CREATED, const std::string &more = "")
 }
 
 // Waits until row r begins with text.
-bool wait_prefix(const tty &t, int r, const std::string &text, int timeout_ms = 8000)
+bool wait_prefix(const tty &t, int r, const std::string &text, int timeout_ms = WAIT_MS)
 {
-    for (int waited = 0; waited <= timeout_ms; waited += 20) {
-        if (tty_row(t, r).rfind(text, 0) == 0)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
+    return harness_poll([&] { return tty_row(t, r).rfind(text, 0) == 0; }, timeout_ms);
 }
 
 bool shows(const tty &t, const std::string &text)
@@ -202,7 +197,7 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
     ASSERT_TRUE(log->wait("reading status.dat")) << printable(log->since());
     ASSERT_TRUE(log->wait("Command:")) << printable(log->since());
     write_file(status_path(dir), triage_file(CREATED + 10));
-    ASSERT_TRUE(tty_wait(t, "22:13:30", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "22:13:30")) << tty_screen(t);
     std::string quiet = log->since();
     log->mark();
     ASSERT_TRUE(log->wait("reading status.dat")) << printable(log->since());
@@ -217,7 +212,7 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
                triage_file(CREATED + 20, with_lines(service_stanza("up", "Queue", 2, "QUEUE acked",
                                                                    CREATED + 15),
                                                     ACK)));
-    ASSERT_TRUE(tty_wait(t, "CRIT/ACK  up Queue", 10000)) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "CRIT/ACK  up Queue")) << tty_screen(t);
     ASSERT_TRUE(log->wait("QUEUE acked")) << printable(log->since());
     quiet = log->since();
     log->mark();
@@ -234,7 +229,7 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
     write_file(status_path(dir),
                triage_file(CREATED + 30, service_stanza("up", "Queue", 2, "QUEUE lost",
                                                         CREATED + 25)));
-    ASSERT_TRUE(log->wait(c.sent, 10000)) << printable(log->since());
+    ASSERT_TRUE(log->wait(c.sent)) << printable(log->since());
     std::string sent = log->since();
     // After the redraw, once.
     size_t at = sent.find(c.sent);
@@ -294,9 +289,7 @@ sub regex_hook { return 0; }
         size_t last = sent.rfind("reading status.dat");
         return reads >= 3 && sent.find("Command:", last) != std::string::npos;
     };
-    for (int waited = 0; !reads_done() && waited < 15000; waited += 20)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    ASSERT_TRUE(reads_done()) << printable(log.since());
+    ASSERT_TRUE(harness_poll(reads_done)) << printable(log.since());
     const std::string sent = log.since();
     EXPECT_NE(sent.find("UP MAIL"), std::string::npos) << printable(sent);
     EXPECT_NE(sent.find("up mail"), std::string::npos) << printable(sent);
@@ -331,9 +324,7 @@ TEST(Triage, ANewDownHostAlertsAfterRAndNothingWithoutTheStatement)
             size_t bell = sent.find('\a');
             return bell != std::string::npos && sent.find("Command:", bell) != std::string::npos;
         };
-        for (int waited = 0; !z_done() && waited < 8000; waited += 20)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        ASSERT_TRUE(z_done()) << printable(log.since());
+        ASSERT_TRUE(harness_poll(z_done)) << printable(log.since());
         EXPECT_EQ(bells(log.since()), on ? 2 : 1) << printable(log.since());
         EXPECT_TRUE(shows(t, "22:13:50")) << tty_screen(t);
         tty_type(t, "q");
