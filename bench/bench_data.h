@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The data of the scale benchmarks: a status file at full capacity in the
 // daemon's own layout, made once, and a directory laid out as the console
 // expects its files (the shipped sample hook script, help and configuration).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The least a call into the hook script can cost by the documented protocol:
 // the sub called through a glob fetched once with call_sv, G_EVAL and
 // G_SCALAR, the argument scalars reused, $@ looked at once after the call.

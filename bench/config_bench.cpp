@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Reading a configuration file: a large file of every kind of statement, and
 // one of long lines that are read in pieces (all of them syntax errors).
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the keyboard's own work, without the draw that follows a key: the
 // wait handing over a typed key, a filter prompt reading its answer, and the
 // help screen. Curses runs on a real screen whose keyboard is a pipe and

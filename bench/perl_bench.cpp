@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Cost of the calls into the hook script: the text hooks as one status read
 // makes them (a display name and an output per service, an output per host)
 // and the regex hook as one filtered draw makes it, with the sample script and

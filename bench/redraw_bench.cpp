@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One redraw of the service table at full capacity (250,000 services), in
 // process, with curses writing to /dev/null: no filter, a regex filter
 // through the shipped hook script, and both regex filters. Beside them the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One redraw's selection over full service tables (250,000 items): without a
 // filter, in age order, and with a regex filter through a pass-through
 // regex_hook, beside the hook calls alone on the same texts. The whole

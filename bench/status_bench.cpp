@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // One full refresh of a status file at full capacity: 250,000 hosts and
 // 250,000 services in the daemon's own layout, read through the shipped
 // pass-through hook script. Reports the peak memory of the process and the

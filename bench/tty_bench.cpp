@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The real binary on a terminal (a pty of 80x24) with the full-capacity
 // status file and the shipped files: start-up to the first complete screen,
 // and a paging key at 250,000 services up to the redrawn screen. The peak

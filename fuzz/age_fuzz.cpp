@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Age texts of any bytes: the normal form stays in its buffer and terminated.
 #include <algorithm>
 #include <cstdint>

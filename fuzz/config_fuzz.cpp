@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Configuration files of any bytes: every statement is taken or refused
 // with its message, and every settings text stays terminated in its buffer.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The program's fatal errors end in exit(); a fuzz target catches them here.
 #ifndef FUZZ_FUZZ_EXIT_H
 #define FUZZ_FUZZ_EXIT_H

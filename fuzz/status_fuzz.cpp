@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Whole status files of any bytes, read twice each so that the release of one
 // snapshot and the next read are covered too. Fatal errors return here
 // through the wrapped exit().

@@ -1,4 +1,5 @@
 #!/usr/bin/perl
+# SPDX-License-Identifier: GPL-2.0-or-later
 # The table of scripts/bench: the medians of the last run's Google Benchmark
 # results in DIR, beside their targets.
 #

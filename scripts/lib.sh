@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-2.0-or-later
 # Sourced by the scripts: the checkout's top directory and the one way they
 # configure a build tree.
 

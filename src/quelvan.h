@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // quelvan: shared settings, tables and helpers of every subsystem.
 #ifndef QUELVAN_H
 #define QUELVAN_H

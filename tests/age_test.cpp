@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Age filter texts: seconds and the normal form written back.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line: settings it leaves, texts it prints, statuses it ends with.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Configuration lines: what each one does to the view settings, and which
 // ones are reported as syntax errors (and then change nothing).
 #include <gtest/gtest.h>

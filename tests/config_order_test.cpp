@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system file, the user's file and the command line, applied in that
 // order: each may override what came before it.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Faults during a run, met through the real binary in a terminal: signals,
 // files that change or vanish between refreshes, hook scripts that die or
 // exit, odd terminals. Whatever ends the program, the terminal is given back

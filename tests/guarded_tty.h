@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The binary in a terminal under a shell that notes the terminal's mode
 // before the run and after it ends, with the exit status: whether the
 // program gave the terminal back as it found it, whatever ended it.

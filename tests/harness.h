@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Test harness: per-test working directories with the console's files, runs
 // of the real binary with captured output, and runs in a real terminal under
 // tmux, typed at with send-keys and read with capture-pane.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hostile input through the real binary: bytes of every kind in every text
 // of the status file and of the configuration files, huge lines, huge and
 // negative numbers, files that are not files, odd HOME values. The program

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Installation with cmake --install: the places an administrator expects,
 // DESTDIR staging, and a site's own files left alone.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Key commands carried out in-process on a real curses screen whose keyboard
 // is a pipe and whose terminal output is kept in a file, so that the settings
 // each key leaves behind, its beeps and its messages can all be checked.

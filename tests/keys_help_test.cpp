@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The help screen in a real terminal.
 #include <csignal>
 #include <cstdio>

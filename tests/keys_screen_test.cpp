@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The key commands as a user meets them: the real console in a terminal of
 // 80 x 24, its header telling what each key changed, its terminal output
 // telling which message and which beep each key gave.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The refresh timer and the wait for keys, in a real terminal.
 #include <chrono>
 #include <csignal>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Helpers of the keyboard's terminal tests: everything the console sends to
 // its terminal is kept in a log (tmux pipe-pane), so that a message that
 // shows only for a fraction of a second, or a beep, is never missed however

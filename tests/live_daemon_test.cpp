@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The console beside a live Nagios 4 daemon: the daemon runs our own object
 // configuration (tests/live/objects.cfg.in), whose checks are a script that
 // prints a given text and ends with a given status, and the console reads

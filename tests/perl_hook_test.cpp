@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The text hooks and the regular-expression hook, called in-process through
 // the real interpreter with a script written for each test.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The calls into Perl use only its embedding interface (perlembed, perlcall,
 // perlapi). The interpreter's internals, its eval scopes, jump environments,
 // context stack and ops, change from release to release: Perl 5.40 hid the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Hook errors while the status file is read: the screen is up, so the
 // program ends it first, then prints the eval-error message and exits 1.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The hook script at start-up, seen through the real binary: every failure
 // ends the program before the screen is set up, with status 1.
 #include <gtest/gtest.h>

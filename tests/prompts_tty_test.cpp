@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The keyboard as a hostile source, through the real binary in a terminal:
 // binary bytes and overlong answers at every prompt, the timer's signal
 // while a prompt is open, a pattern Perl cannot compile, the help file gone.

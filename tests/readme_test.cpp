@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The README tells the truth: its screen is what the console shows on the
 // shipped sample files, its hook script example works, and its set-up
 // commands are the scripts, installing what it says they install.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // draw_screen in-process on a real curses screen whose output goes nowhere:
 // the screen's cells are read back, so every geometry can be tried quickly,
 // down to terminals of one cell and pads far beyond the screen.

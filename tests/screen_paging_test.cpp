@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Paging through the real binary: the last page, a page past the end after
 // a re-read that finds fewer items, and page 0 after one that finds none.
 #include <string>

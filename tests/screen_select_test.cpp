@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Item selection and paging over tables filled in-process.
 #include <string>
 #include <utility>

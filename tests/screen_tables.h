@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // In-process snapshots for the screen tests: items put straight into the
 // object tables, with the counts and age lists the reader would leave.
 #ifndef TESTS_SCREEN_TABLES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The texts of the screen: fields cut and padded in display columns, and the
 // header texts of the settings.
 #include <clocale>

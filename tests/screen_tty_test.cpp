@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The screen as a user meets it: the real binary in a tmux terminal, on small
 // status files written per test and on the real Nagios 4 status file.
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up and shutdown in a real terminal.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Item completion in-process: state names, levels and counts, the PENDING
 // rules (the daemon's never-checked objects included), durations and
 // last-change texts, and the real Nagios 4 status file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Handled problems in-process: the acknowledgement and downtime marks
 // wherever a stanza gives them, the service's link to its host, the state
 // texts with their marks, and the times of objects checked only once.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status file reader in-process: the info stanza and creation time, the
 // stanza pass and key searches, long lines, and every fatal message.
 #include "status_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The refresh cycle in-process: the age lists, the release of every text,
 // the debug log of a read, and the progress text on the command row.
 #include "status_support.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // In-process helpers of the status snapshot tests: a working directory with
 // a status file, the interpreter started once per process, and the
 // snapshot's texts gathered for comparison.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status snapshot as the user meets it: the real binary in a terminal,
 // reading the daemon's file at start-up and on the timer, and ending with
 // the reader's messages.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Triage in a real terminal: the marks of handled problems, "H" and the
 // filter texts, the configuration statements, the paging keys of every
 // keyboard, and the alert after a re-read that brings a new problem.

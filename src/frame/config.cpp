@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Configuration files: the system-wide file, then the user's $HOME/.quelvanrc.
 // Each gives start values of the view and binds regex filters to F1..F12;
 // the command line is applied afterwards and overrides them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Program frame: command line, configuration files, refresh timer.
 #ifndef FRAME_FRAME_H
 #define FRAME_FRAME_H

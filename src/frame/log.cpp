@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The debug log and the fatal error channels.
 #include <cerrno>
 #include <cstdarg>

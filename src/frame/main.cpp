@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Start-up and shutdown.
 #include <clocale>
 #include <unistd.h>

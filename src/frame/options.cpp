@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The command line: options are applied in the order given, after the
 // configuration files, so each overrides what came before it.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The system's files; the build decides where they are.
 #include "quelvan.h"
 

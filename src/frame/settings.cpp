@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The view settings with their start values.
 #include "quelvan.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Endings that do not pass through the program's own exits still give the
 // user a working terminal: an exit() from elsewhere (the hook script calling
 // Perl's exit) ends curses first, and a hangup, quit or crash signal puts the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The refresh timer. SIGALRM is blocked for the whole run except while the
 // key loop waits for input, so the handler can only ever interrupt that wait:
 // no draw, read, hook call or terminal write is cut into.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keyboard: the key command loop and the help screen.
 #include <algorithm>
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Keyboard: the key command loop and the help screen.
 #ifndef KEYS_KEYS_H
 #define KEYS_KEYS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Age filter texts: a whole number and an optional unit.
 #include <cctype>
 #include <climits>

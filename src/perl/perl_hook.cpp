@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The embedded Perl interpreter and the calls into the site's hook script.
 //
 // One interpreter runs the script for the whole run. Every call into it goes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Perl extension and filters: the embedded interpreter, its text hooks, the
 // regular-expression hook and the age filter syntax.
 #ifndef PERL_PERL_HOOK_H

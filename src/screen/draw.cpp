@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The screen: header rows, headings, item lines of the current page and the
 // command prompt, repainted whole on every redraw. The geometry is read from
 // LINES and COLS each time, so a resized terminal gets the new layout; every

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Screen: item selection, paging and drawing.
 #ifndef SCREEN_SCREEN_H
 #define SCREEN_SCREEN_H

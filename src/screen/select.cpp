@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Item selection and paging: which items a redraw shows. Nothing is kept
 // between redraws; every filter, each regex hook call included, runs again.
 #include <cstdint>

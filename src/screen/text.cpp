@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Texts of the screen measured in display columns. Names and plugin outputs
 // carry UTF-8 (degrees, umlauts, dashes); counted in bytes they would split
 // characters and push every later column out of place. Every field is cut

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Item completion: what becomes of each value the reader finds in a host or
 // service stanza (state names, hooks, PENDING, last-change and duration
 // texts, levels and counts).

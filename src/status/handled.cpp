@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Handled problems: the link of each service to its host, and the alert
 // for unhandled problems that were not there at the previous refresh.
 #include <algorithm>

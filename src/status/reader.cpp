@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The status file reader: finds the file's creation time in the info stanza,
 // then reads each host and service stanza into the next item of its table,
 // searching the stanza for its keys in a fixed order.

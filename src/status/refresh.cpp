@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The refresh cycle: release the last snapshot, read the status file anew
 // and order both tables by age, newest state change first.
 #include <algorithm>

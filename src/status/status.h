@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Status snapshot: the object tables, the status file reader, item
 // completion and the refresh cycle with its age lists.
 #ifndef STATUS_STATUS_H

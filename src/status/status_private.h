@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // Pieces of the status snapshot shared by its own files (and its tests and
 // benchmark): the text arena, the completion steps and the refresh without
 // its screen work.

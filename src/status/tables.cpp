@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The object tables of the last read, and the arena of their texts.
 #include <cstdint>
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
 // The time texts of an item: its last change as ctime() writes it in local
 // time, cut after the minutes, and how long that state has lasted.
 #include <climits>
