@@ -87,21 +87,6 @@ std::vector<std::string> readme_quoted(const std::string &text)
     return words;
 }
 
-std::string readme_run(const std::string &cmd, int *status)
-{
-    std::string out;
-    FILE *p = popen(cmd.c_str(), "r");
-    if (!p)
-        return out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
-    int st = pclose(p);
-    *status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return out;
-}
-
 std::set<std::string> readme_words(const std::string &text)
 {
     std::set<std::string> words;
@@ -154,7 +139,7 @@ TEST(Readme, SetUpTableNamesWhatEachCommandInstalls)
             << name << " does not install the purpose " << purpose;
 
         int status = -1;
-        const std::string listed = readme_run(
+        const std::string listed = harness_sh(
             std::string("'" QUELVAN_SOURCE_DIR "/scripts/install-deps' --list ").append(purpose),
             &status);
         ASSERT_EQ(status, 0) << listed;
@@ -164,14 +149,22 @@ TEST(Readme, SetUpTableNamesWhatEachCommandInstalls)
     EXPECT_EQ(seen, (std::set<std::string>{"scripts/demo", "scripts/demo --live", "scripts/test"}));
 }
 
-TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)
+// The console on the sample files, 80x24, after the given keys and once the
+// message they show is gone, is the screen block under the README heading.
+void readme_expect_screen(const std::string &heading, const std::string &keys,
+                          const std::string &shows, const std::string &message)
 {
-    const std::string shown = readme_block("The screen", "");
-    ASSERT_FALSE(shown.empty()) << "no screen block under \"## The screen\"";
+    const std::string shown = readme_block(heading, "");
+    ASSERT_FALSE(shown.empty()) << "no screen block under \"## " << heading << "\"";
 
     const std::string dir = readme_sample_dir();
     tty t = tty_start(dir, {}, 80, 24);
     ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t) << tty_stderr(t);
+    if (!keys.empty()) {
+        tty_type(t, keys);
+        ASSERT_TRUE(tty_wait(t, shows)) << tty_screen(t);
+        ASSERT_TRUE(tty_wait_gone(t, message)) << tty_screen(t);
+    }
     std::string screen;
     for (int r = 0; r < 24; r++)
         screen += tty_row(t, r) + "\n";
@@ -180,23 +173,14 @@ TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
+TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)
+{
+    readme_expect_screen("The screen", "", "", "");
+}
+
 TEST(Readme, TriageScreenShowsTheMarksOfTheSampleFiles)
 {
-    const std::string shown = readme_block("Triage", "");
-    ASSERT_FALSE(shown.empty()) << "no screen block under \"## Triage\"";
-
-    const std::string dir = readme_sample_dir();
-    tty t = tty_start(dir, {}, 80, 24);
-    ASSERT_TRUE(tty_wait(t, "Command:", 10000)) << tty_screen(t) << tty_stderr(t);
-    tty_type(t, "d");
-    ASSERT_TRUE(tty_wait(t, "Down Hosts", 10000)) << tty_screen(t);
-    ASSERT_TRUE(tty_wait_gone(t, "down mode", 10000)) << tty_screen(t);
-    std::string screen;
-    for (int r = 0; r < 24; r++)
-        screen += tty_row(t, r) + "\n";
-    EXPECT_EQ(screen, shown);
-    tty_type(t, "q");
-    EXPECT_EQ(tty_wait_exit(t), 0);
+    readme_expect_screen("Triage", "d", "Down Hosts", "down mode");
 }
 
 TEST(Readme, HookScriptExampleWorks)
