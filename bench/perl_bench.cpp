@@ -71,11 +71,13 @@ void bench_start()
     started = true;
 }
 
-void BM_text_hooks(benchmark::State &state)
+// The text hook calls of one refresh's worth of items, through call: the
+// buffers as the reader hands them over (the sample hooks leave them as
+// they are).
+void text_calls(benchmark::State &state, void (*call)(int, char *))
 {
     bench_start();
     fixture_texts t = read_fixture();
-    // Buffers as the reader hands them over; the sample hooks leave them as they are.
     std::vector<std::array<char, TEXT_SIZE>> outputs(t.outputs.size()), names(t.names.size());
     for (size_t i = 0; i < t.outputs.size(); i++)
         text_copy(outputs[i].data(), t.outputs[i].c_str());
@@ -83,10 +85,10 @@ void BM_text_hooks(benchmark::State &state)
         text_copy(names[i].data(), t.names[i].c_str());
     for (auto _ : state) {
         size_t o = 0, n = 0;
-        for (int call = 0; call < TEXT_CALLS; call += 3) {
-            perl_hook(HOOK_SERVICE, names[n].data());
-            perl_hook(HOOK_SERVICE, outputs[o].data());
-            perl_hook(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
+        for (int c = 0; c < TEXT_CALLS; c += 3) {
+            call(HOOK_SERVICE, names[n].data());
+            call(HOOK_SERVICE, outputs[o].data());
+            call(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
             n = (n + 1) % names.size();
             o = (o + 2) % outputs.size();
         }
@@ -95,32 +97,12 @@ void BM_text_hooks(benchmark::State &state)
     state.counters["us_per_call"] = benchmark::Counter(
         TEXT_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
+
+void BM_text_hooks(benchmark::State &state) { text_calls(state, perl_hook); }
 BENCHMARK(BM_text_hooks)->Unit(benchmark::kMillisecond);
 
 // The same calls at the floor of the protocol.
-void BM_text_hooks_floor(benchmark::State &state)
-{
-    bench_start();
-    fixture_texts t = read_fixture();
-    std::vector<std::array<char, TEXT_SIZE>> outputs(t.outputs.size()), names(t.names.size());
-    for (size_t i = 0; i < t.outputs.size(); i++)
-        text_copy(outputs[i].data(), t.outputs[i].c_str());
-    for (size_t i = 0; i < t.names.size(); i++)
-        text_copy(names[i].data(), t.names[i].c_str());
-    for (auto _ : state) {
-        size_t o = 0, n = 0;
-        for (int call = 0; call < TEXT_CALLS; call += 3) {
-            bench_floor::text(HOOK_SERVICE, names[n].data());
-            bench_floor::text(HOOK_SERVICE, outputs[o].data());
-            bench_floor::text(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
-            n = (n + 1) % names.size();
-            o = (o + 2) % outputs.size();
-        }
-        benchmark::DoNotOptimize(outputs.data());
-    }
-    state.counters["us_per_call"] = benchmark::Counter(
-        TEXT_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+void BM_text_hooks_floor(benchmark::State &state) { text_calls(state, bench_floor::text); }
 BENCHMARK(BM_text_hooks_floor)->Unit(benchmark::kMillisecond);
 
 // Another way to keep the script's $@ across call_sv's eval, measured for
@@ -182,29 +164,7 @@ void text(int kind, char *buf)
 
 }  // namespace wrapper
 
-void BM_text_hooks_perl_wrapper(benchmark::State &state)
-{
-    bench_start();
-    fixture_texts t = read_fixture();
-    std::vector<std::array<char, TEXT_SIZE>> outputs(t.outputs.size()), names(t.names.size());
-    for (size_t i = 0; i < t.outputs.size(); i++)
-        text_copy(outputs[i].data(), t.outputs[i].c_str());
-    for (size_t i = 0; i < t.names.size(); i++)
-        text_copy(names[i].data(), t.names[i].c_str());
-    for (auto _ : state) {
-        size_t o = 0, n = 0;
-        for (int call = 0; call < TEXT_CALLS; call += 3) {
-            wrapper::text(HOOK_SERVICE, names[n].data());
-            wrapper::text(HOOK_SERVICE, outputs[o].data());
-            wrapper::text(HOOK_HOST, outputs[(o + 1) % outputs.size()].data());
-            n = (n + 1) % names.size();
-            o = (o + 2) % outputs.size();
-        }
-        benchmark::DoNotOptimize(outputs.data());
-    }
-    state.counters["us_per_call"] = benchmark::Counter(
-        TEXT_CALLS / 1e6, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+void BM_text_hooks_perl_wrapper(benchmark::State &state) { text_calls(state, wrapper::text); }
 BENCHMARK(BM_text_hooks_perl_wrapper)->Unit(benchmark::kMillisecond);
 
 // The texts the selection builds: "host output" and "host host description output".

@@ -22,16 +22,23 @@ std::string snapshot(const std::string &output, long created = CREATED)
     return status_file(created, service_stanza("web1", "HTTP", 0, output, created - 60));
 }
 
+// Two new status files, each shown in its turn without a key: only the
+// timer can bring them.
+void timer_brings_two_files(const tty &t, const std::string &dir)
+{
+    write_file(status_path(dir), snapshot("second answer", CREATED + 120));
+    EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
+    write_file(status_path(dir), snapshot("third answer", CREATED + 240));
+    EXPECT_TRUE(tty_wait(t, "third answer")) << tty_screen(t);
+}
+
 TEST(RefreshTimer, AChangedStatusFileShowsAfterTheInterval)
 {
     const std::string dir = test_dir();
     write_defaults(dir, snapshot("first answer"));
     tty t = tty_start(dir, {"-i", "2"});
     ASSERT_TRUE(tty_wait(t, "first answer")) << tty_screen(t);
-    write_file(status_path(dir), snapshot("second answer", CREATED + 120));
-    EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
-    write_file(status_path(dir), snapshot("third answer", CREATED + 240));
-    EXPECT_TRUE(tty_wait(t, "third answer")) << tty_screen(t);
+    ASSERT_NO_FATAL_FAILURE(timer_brings_two_files(t, dir));
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
@@ -87,10 +94,7 @@ TEST(RefreshTimer, TheRefreshKeyArmsTheTimerAgain)
         tty_keys(t, {key});
         ASSERT_TRUE(tty_wait_stderr(t, "read_status()...", before + 1)) << tty_stderr(t);
         // From here on no key: only the timer can bring the new file.
-        write_file(status_path(dir), snapshot("second answer", CREATED + 120));
-        EXPECT_TRUE(tty_wait(t, "second answer")) << tty_screen(t);
-        write_file(status_path(dir), snapshot("third answer", CREATED + 240));
-        EXPECT_TRUE(tty_wait(t, "third answer")) << tty_screen(t);
+        ASSERT_NO_FATAL_FAILURE(timer_brings_two_files(t, dir));
         tty_type(t, "q");
         EXPECT_EQ(tty_wait_exit(t), 0);
     }

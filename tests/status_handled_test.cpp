@@ -34,6 +34,9 @@ std::string service_lines(const std::string &host, const std::string &descriptio
            "\n" + after + "\t}\n";
 }
 
+// The last-change texts of 0 and 99000 in UTC, worked by hand.
+const std::string EPOCH_TEXT = "Thu Jan  1 00:00";
+
 const std::string ACK = "\tproblem_has_been_acknowledged=1\n";
 const std::string DT = "\tscheduled_downtime_depth=1\n";
 
@@ -214,20 +217,20 @@ TEST(StatusHandled, ObjectsCheckedOnceLastSinceTheDaemonStarted)
         {"checked, empty output: stays DOWN", PROGRAM, checked, "", 0, "", "DOWN", 92800, na,
          "2h 0m+"},
         {"checked, empty output, no start: stays DOWN, 1970", "", checked, "", 0, "", "DOWN", 0,
-         status_ctime16(0), "1d 3h"},
+         EPOCH_TEXT, "1d 3h"},
         {"checked, a change of its own", PROGRAM, checked, "", 99000, "out", "DOWN", 99000,
-         status_ctime16(99000), "16m 40s"},
-        {"checked, no program stanza", "", checked, "", 0, "out", "DOWN", 0, status_ctime16(0),
+         "Fri Jan  2 03:30", "16m 40s"},
+        {"checked, no program stanza", "", checked, "", 0, "out", "DOWN", 0, EPOCH_TEXT,
          "1d 3h"},
         {"checked, program stanza without a start", "programstatus {\n\tnagios_pid=1\n\t}\n",
-         checked, "", 0, "out", "DOWN", 0, status_ctime16(0), "1d 3h"},
+         checked, "", 0, "out", "DOWN", 0, EPOCH_TEXT, "1d 3h"},
         {"checked, start 0", "programstatus {\n\tprogram_start=0\n\t}\n", checked, "", 0, "out",
-         "DOWN", 0, status_ctime16(0), "1d 3h"},
-        {"no has_been_checked", PROGRAM, "", "", 0, "out", "DOWN", 0, status_ctime16(0), "1d 3h"},
+         "DOWN", 0, EPOCH_TEXT, "1d 3h"},
+        {"no has_been_checked", PROGRAM, "", "", 0, "out", "DOWN", 0, EPOCH_TEXT, "1d 3h"},
         {"has_been_checked not a number", PROGRAM, "\thas_been_checked=yes\n", "", 0, "out",
-         "DOWN", 0, status_ctime16(0), "1d 3h"},
+         "DOWN", 0, EPOCH_TEXT, "1d 3h"},
         {"has_been_checked after the last searched key", PROGRAM, "", checked, 0, "out", "DOWN",
-         0, status_ctime16(0), "1d 3h"},
+         0, EPOCH_TEXT, "1d 3h"},
         {"has_been_checked after the last key, empty output: PENDING", PROGRAM, "", checked, 0,
          "", "PENDING", 100000, na, "0m 0s"},
         {"unchecked: PENDING as before", PROGRAM, "\thas_been_checked=0\n", "", 0, "out",
@@ -255,7 +258,7 @@ TEST(StatusHandled, ServicesCheckedOnceLastSinceTheDaemonStarted)
     const std::string assumed = "(Service assumed to be ok)";
     struct service_time_case {
         const char *what;
-        std::string program, before, between;
+        std::string program, before, before_output;  // lines before the first key / before plugin_output
         std::string output;
         const char *state;
         long since;
@@ -264,22 +267,21 @@ TEST(StatusHandled, ServicesCheckedOnceLastSinceTheDaemonStarted)
     const std::vector<service_time_case> cases = {
         {"checked, start given", PROGRAM, checked, "", "out", "CRITICAL", 92800, na, "2h 0m+"},
         // Between last_state_change and plugin_output: still before the last key.
-        {"checked between the last two keys", PROGRAM, "", "", "out", "CRITICAL", 92800, na,
+        {"checked between the last two keys", PROGRAM, "", checked, "out", "CRITICAL", 92800, na,
          "2h 0m+"},
         {"checked, assumed output: not PENDING", PROGRAM, checked, "", assumed, "CRITICAL",
          92800, na, "2h 0m+"},
         {"not checked, assumed output: PENDING", PROGRAM, "", "", assumed, "PENDING", 100000, na,
          "0m 0s"},
-        {"checked, no start", "", checked, "", "out", "CRITICAL", 0, status_ctime16(0), "1d 3h"},
+        {"checked, no start", "", checked, "", "out", "CRITICAL", 0, EPOCH_TEXT, "1d 3h"},
         {"unchecked", PROGRAM, "\thas_been_checked=0\n", "", "out", "PENDING", 100000, na,
          "0m 0s"},
     };
     status_enter();
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);
-        std::string stanza = service_lines("h", "s", 2, c.before, c.between, "", 0, c.output);
-        if (std::string(c.what) == "checked between the last two keys")
-            stanza.insert(stanza.find("\tplugin_output="), checked);
+        std::string stanza = service_lines("h", "s", 2, c.before, "", "", 0, c.output);
+        stanza.insert(stanza.find("\tplugin_output="), c.before_output);
         status_write(HEAD + c.program + stanza);
         status_refresh();
         ASSERT_EQ(service_list_size, 1);
@@ -315,7 +317,7 @@ TEST(StatusHandled, TheRealStatusFileHoldsHandledObjects)
     EXPECT_GT(since_start, 0);
     // No object is shown as changed in 1970.
     for (int i = 0; i < service_list_size; i++)
-        EXPECT_NE(status_str(service_list[i].last_change), status_ctime16(0)) << i;
+        EXPECT_NE(status_str(service_list[i].last_change), EPOCH_TEXT) << i;
 }
 
 TEST(StatusHandled, ConfigurationStatements)

@@ -185,12 +185,23 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
     const std::string dir = test_dir();
     write_defaults(dir, triage_file());
     write_file(system_rc_path_in(dir), c.rc);
-    pane_log *log = nullptr;
     tty t = tty_start(dir, {"-i", "1"});
     ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
     pane_log l(t);
-    log = &l;
+    pane_log *log = &l;
     ASSERT_TRUE(log->ok());
+
+    // What was sent since the last mark and through the next re-read and its
+    // redraw holds no alert.
+    auto expect_quiet_through_next_read = [&] {
+        std::string quiet = log->since();
+        log->mark();
+        ASSERT_TRUE(log->wait("reading status.dat")) << printable(log->since());
+        ASSERT_TRUE(log->wait("Command:")) << printable(log->since());
+        quiet += log->since();
+        EXPECT_EQ(quiet.find(c.sent), std::string::npos) << printable(quiet);
+        EXPECT_EQ(bells(quiet), 0) << printable(quiet);
+    };
 
     // Problems there since start-up (the read at start-up never rings), and
     // a refresh that changes nothing: no alert.
@@ -199,13 +210,7 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
     ASSERT_TRUE(log->wait("Command:")) << printable(log->since());
     write_file(status_path(dir), triage_file(CREATED + 10));
     ASSERT_TRUE(tty_wait(t, "22:13:30")) << tty_screen(t);
-    std::string quiet = log->since();
-    log->mark();
-    ASSERT_TRUE(log->wait("reading status.dat")) << printable(log->since());
-    ASSERT_TRUE(log->wait("Command:")) << printable(log->since());
-    quiet += log->since();
-    EXPECT_EQ(quiet.find(c.sent), std::string::npos) << printable(quiet);
-    EXPECT_EQ(bells(quiet), 0) << printable(quiet);
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_through_next_read());
 
     // A new CRITICAL, acknowledged: no alert.
     log->mark();
@@ -215,13 +220,7 @@ TEST_P(TriageAlert, ANewUnhandledProblemAlertsAfterTheTimersReRead)
                                                     ACK)));
     ASSERT_TRUE(tty_wait(t, "CRIT/ACK  up Queue")) << tty_screen(t);
     ASSERT_TRUE(log->wait("QUEUE acked")) << printable(log->since());
-    quiet = log->since();
-    log->mark();
-    ASSERT_TRUE(log->wait("reading status.dat")) << printable(log->since());
-    ASSERT_TRUE(log->wait("Command:")) << printable(log->since());
-    quiet += log->since();
-    EXPECT_EQ(quiet.find(c.sent), std::string::npos) << printable(quiet);
-    EXPECT_EQ(bells(quiet), 0) << printable(quiet);
+    ASSERT_NO_FATAL_FAILURE(expect_quiet_through_next_read());
 
     // A new unhandled CRITICAL, in another view (hosts, DOWN only): the alert.
     tty_type(t, "d");

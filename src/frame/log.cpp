@@ -74,25 +74,22 @@ FILE *file_open_regular(const char *path)
     int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
         fatal_fopen(path);
-    struct stat st;
-    if (fstat(fd, &st) != 0) {
+    // Ends with the open file closed, errno kept for the message.
+    auto fail = [&](const char *reason) {
         int error = errno;
         close(fd);
         errno = error;
-        fatal_fopen(path);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        close(fd);
-        fatal_fopen(path, "not a regular file");
-    }
+        fatal_fopen(path, reason);
+    };
+    struct stat st;
+    if (fstat(fd, &st) != 0)
+        fail(nullptr);
+    if (!S_ISREG(st.st_mode))
+        fail("not a regular file");
     int flags = fcntl(fd, F_GETFL);
     FILE *f = nullptr;
-    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || !(f = fdopen(fd, "r"))) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        fatal_fopen(path);
-    }
+    if (flags == -1 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == -1 || !(f = fdopen(fd, "r")))
+        fail(nullptr);
     return f;
 }
 

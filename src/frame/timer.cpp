@@ -81,7 +81,7 @@ static void timer_refresh()
     read_status();
     need_swipe = 1;
     draw_screen();
-    status_ring();
+    draw_alert();
     timer_start();
 }
 

@@ -320,7 +320,7 @@ void getch_loop()
         if (keys_execute(c))
             return;
         draw_screen();
-        status_ring();
+        draw_alert();
     }
 }
 

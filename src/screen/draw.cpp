@@ -14,6 +14,7 @@
 
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "status/status.h"
 
 namespace {
 
@@ -231,4 +232,14 @@ void draw_progress_done()
         draw_pair(PAIR_BASE);
         wrefresh(stdscr);
     }
+}
+
+void draw_alert()
+{
+    if (!status_alert_take())
+        return;
+    if (alert_mode == 2)
+        flash();
+    else if (alert_mode == 1)
+        beep();
 }

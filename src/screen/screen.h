@@ -19,6 +19,9 @@ void draw_start_colors();
 void draw_progress_reading();
 // "done" behind it; what follows is written in the base colour.
 void draw_progress_done();
+// After the redraw that follows a re-read: beep or flash (alert_mode) when
+// the re-read brought an unhandled problem that was not there before.
+void draw_alert();
 
 // --- selection: every redraw works these out afresh ---
 // Items at or above that level, from the counts of the last read.

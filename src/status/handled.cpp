@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-#include <curses.h>
-
 #include "quelvan.h"
 #include "status/status.h"
 #include "status/status_private.h"
@@ -16,10 +14,10 @@
 uint32_t host_name_hashes[MAX_ITEMS];
 uint32_t service_host_hashes[MAX_ITEMS];
 
-uint32_t status_name_hash(const char *text, size_t len)
+// Eight bytes at a time: names are short, and every name of the file is
+// hashed.
+static uint64_t status_hash(const char *text, size_t len)
 {
-    // Eight bytes at a time: names are short, and every name of the file
-    // is hashed.
     uint64_t h = 0x9e3779b97f4a7c15ull ^ len;
     size_t i = 0;
     for (; i + 8 <= len; i += 8) {
@@ -34,8 +32,12 @@ uint32_t status_name_hash(const char *text, size_t len)
             v |= static_cast<uint64_t>(static_cast<unsigned char>(text[i])) << shift;
         h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
     }
-    h ^= h >> 29;
-    return static_cast<uint32_t>(h);
+    return h ^ (h >> 29);
+}
+
+uint32_t status_name_hash(const char *text, size_t len)
+{
+    return static_cast<uint32_t>(status_hash(text, len));
 }
 
 namespace {
@@ -100,23 +102,6 @@ bool alert_due = false;      // the next redraw is followed by the alert
 // when the hook rewrote it, null when not.
 std::vector<char *> alert_descriptions;
 
-uint64_t alert_hash(const char *p, size_t len)
-{
-    uint64_t h = 0xcbf29ce484222325ull ^ len;
-    size_t i = 0;
-    for (; i + 8 <= len; i += 8) {
-        uint64_t v;
-        memcpy(&v, p + i, 8);
-        h = (h ^ v) * 0xff51afd7ed558ccdull;
-        h ^= h >> 31;
-    }
-    uint64_t v = 0;
-    for (int shift = 0; i < len; i++, shift += 8)
-        v |= static_cast<uint64_t>(static_cast<unsigned char>(p[i])) << shift;
-    h = (h ^ v) * 0xc4ceb9fe1a85ec53ull;
-    return h ^ (h >> 29);
-}
-
 void alert_add(alert_set &set, const char *host, const char *description)
 {
     const size_t at = set.text.size();
@@ -127,7 +112,7 @@ void alert_add(alert_set &set, const char *host, const char *description)
         set.text += description;
     }
     const size_t len = set.text.size() - at;
-    set.keys.push_back({alert_hash(set.text.data() + at, len), static_cast<uint32_t>(at),
+    set.keys.push_back({status_hash(set.text.data() + at, len), static_cast<uint32_t>(at),
                         static_cast<uint32_t>(len)});
 }
 
@@ -149,11 +134,9 @@ bool alert_fresh(const alert_set &now, const alert_set &before)
     return false;
 }
 
-}  // namespace
-
-namespace {
 bool handled_linked = false;  // the services of the snapshot are linked to their hosts
-}
+
+}  // namespace
 
 void status_unlink_hosts()
 {
@@ -252,13 +235,9 @@ void status_alert_check()
     alert_previous = 1 - alert_previous;
 }
 
-void status_ring()
+bool status_alert_take()
 {
-    if (!alert_due)
-        return;
+    const bool due = alert_due;
     alert_due = false;
-    if (alert_mode == 2)
-        flash();
-    else if (alert_mode == 1)
-        beep();
+    return due;
 }

@@ -15,9 +15,9 @@ void read_v23_status();
 // Links the services of the snapshot to their hosts (MARK_HOST) unless that
 // is done: only the unhandled filter and the alert need it.
 void status_need_links();
-// After the redraw that follows a re-read: the alert (beep or flash) when
-// the re-read brought an unhandled problem that was not there before.
-void status_ring();
+// Whether the last re-read brought an unhandled problem that was not there
+// before; asking answers once.
+bool status_alert_take();
 // Time from since to last_update_int as "%dm %ds", "%dh %dm" or "%dd %dh".
 char *calc_duration(int since);
 
