@@ -43,6 +43,7 @@ extern int num_pages;                      // pages of the last draw's selection
 extern int need_swipe;                     // next draw shows the blank screen first
 extern int spacebar_direction;             // space pages 0 down, 1 up
 extern int alert_mode;                     // new unhandled problems: 0 off, 1 beep, 2 flash
+extern int cursor_row;                     // the cursor's item row on the page from 0; -1 none yet
 // Puts every view setting back to its start value.
 void settings_reset();
 

@@ -77,4 +77,18 @@ struct detail_downtime {
 void detail_notes(const char *text, size_t len, const char *host, const char *service,
                   std::vector<detail_comment> &comments, std::vector<detail_downtime> &downtimes);
 
+// --- the screen ---
+// Opens the detail screen of item idx of the hosts (mode 0) or services.
+void detail_open(int mode, int idx);
+// The detail screen is shown (the keys go to detail_key).
+bool detail_shown();
+// Carries out a key of the detail screen, without the redraw that follows.
+void detail_key(int c);
+// Draws the detail screen from the snapshot: after a new read, the same
+// object as read anew, or word that it has gone.
+void detail_draw();
+// Repaints whichever screen is shown, the detail screen or the list, and
+// rings the alert after the redraw of a re-read.
+void detail_repaint();
+
 #endif

@@ -28,6 +28,7 @@ int num_pages = 0;
 int need_swipe = 0;
 int spacebar_direction = 0;
 int alert_mode = 0;
+int cursor_row = -1;
 
 // The same start values as above, for a process that runs the option or
 // configuration code more than once (tests, fuzz targets, benchmarks).
@@ -50,4 +51,5 @@ void settings_reset()
     need_swipe = 0;
     spacebar_direction = 0;
     alert_mode = 0;
+    cursor_row = -1;
 }

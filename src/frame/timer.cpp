@@ -10,6 +10,7 @@
 
 #include <curses.h>
 
+#include "detail/detail.h"
 #include "frame/frame.h"
 #include "quelvan.h"
 #include "screen/screen.h"
@@ -80,8 +81,7 @@ static void timer_refresh()
     timer_stop();
     read_status();
     need_swipe = 1;
-    draw_screen();
-    draw_alert();
+    detail_repaint();
     timer_start();
 }
 

@@ -6,6 +6,7 @@
 
 #include <curses.h>
 
+#include "detail/detail.h"
 #include "frame/frame.h"
 #include "keys/keys.h"
 #include "perl/perl_hook.h"
@@ -38,10 +39,18 @@ void keys_message(const char *text, useconds_t pause)
     usleep(pause);
 }
 
+// A new page starts with the cursor (once there is one) on its first item.
+void keys_cursor_top()
+{
+    if (cursor_row > 0)
+        cursor_row = 0;
+}
+
 void keys_reset_view()
 {
     cur_page = 1;
     need_swipe = 1;
+    keys_cursor_top();
 }
 
 // Sets a filter bit; its partner of the same pair goes off, text and all.
@@ -99,6 +108,7 @@ void keys_page_up()
         return;
     cur_page = keys_page() - 1;
     need_swipe = 1;
+    keys_cursor_top();
     keys_message("page up", PAUSE_MESSAGE);
 }
 
@@ -108,6 +118,7 @@ void keys_page_down()
         return;
     cur_page = keys_page() + 1;
     need_swipe = 1;
+    keys_cursor_top();
     keys_message("page down", PAUSE_MESSAGE);
 }
 
@@ -138,6 +149,7 @@ void keys_space()
         }
     }
     need_swipe = 1;
+    keys_cursor_top();
     keys_message(message, PAUSE_MESSAGE);
 }
 
@@ -220,6 +232,44 @@ void keys_fkey(int slot)
     keys_reset_view();
 }
 
+// The cursor keys: the first one shows the cursor on the page's first item;
+// then a step down or up, over the page's edge to the next or previous page.
+void keys_cursor(int step)
+{
+    const int rows = draw_page_rows();
+    if (rows == 0)
+        return;
+    if (cursor_row < 0 || cursor_row >= rows) {
+        cursor_row = 0;
+    } else if (step > 0) {
+        if (cursor_row + 1 < rows) {
+            cursor_row++;
+        } else if (keys_page() < keys_pages()) {
+            cur_page = keys_page() + 1;
+            cursor_row = 0;
+        }
+    } else if (cursor_row > 0) {
+        cursor_row--;
+    } else if (keys_page() > 1) {
+        // Every page before the last is full.
+        cur_page = keys_page() - 1;
+        cursor_row = static_cast<int>(std::max(select_page_size(LINES), 1LL) - 1);
+    }
+}
+
+// Enter: the detail screen of the item under the cursor, or of the page's
+// first item while no cursor shows.
+void keys_detail()
+{
+    if (draw_page_rows() == 0) {
+        beep();
+        return;
+    }
+    if (cursor_row < 0 || cursor_row >= draw_page_rows())
+        cursor_row = 0;
+    detail_open(object_mode, draw_page_item(cursor_row));
+}
+
 }  // namespace
 
 bool keys_execute(int c)
@@ -234,8 +284,18 @@ bool keys_execute(int c)
     case ' ':
         keys_space();
         break;
+    case KEY_DOWN: case 'j':
+        keys_cursor(1);
+        break;
+    case KEY_UP: case 'k':
+        keys_cursor(-1);
+        break;
+    case 10: case 13: case KEY_ENTER:
+        keys_detail();
+        break;
     case '0': case KEY_HOME:
         if (keys_page() != 1) {
+            keys_cursor_top();
             cur_page = 1;
             keys_message("first page", PAUSE_MESSAGE);
             need_swipe = 1;
@@ -243,6 +303,7 @@ bool keys_execute(int c)
         break;
     case 'G': case KEY_END:
         if (keys_page() != keys_pages()) {
+            keys_cursor_top();
             cur_page = keys_pages();
             keys_message("last page", PAUSE_MESSAGE);
             need_swipe = 1;
@@ -317,10 +378,11 @@ void getch_loop()
         int c = timer_wait_key();
         if (c == ERR)
             return;  // the terminal is gone: leave as for a quit key
-        if (keys_execute(c))
+        if (detail_shown())
+            detail_key(c);
+        else if (keys_execute(c))
             return;
-        draw_screen();
-        draw_alert();
+        detail_repaint();
     }
 }
 

@@ -6,6 +6,7 @@
 // skipped, so nothing ever wraps onto another row or leaves the screen.
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <string>
 #include <vector>
@@ -20,6 +21,55 @@ namespace {
 
 // The terminal size of the redraw under way.
 int draw_lines, draw_cols;
+
+// The items of the page drawn last, one per item row.
+std::vector<int> draw_rows;
+// The object under the cursor, by its texts: an index means nothing once the
+// snapshot has been read again.
+struct draw_cursor_object {
+    int mode = -1;
+    std::string host;
+    std::string description;
+    unsigned generation = 0;  // the snapshot it was last seen in
+    bool follow = false;      // find it again at the next redraw
+} draw_cursor;
+
+bool draw_is_cursor_object(int idx)
+{
+    const item &it = object_mode == 0 ? host_list[idx] : service_list[idx];
+    if (draw_cursor.mode != object_mode || !it.host_name || draw_cursor.host != it.host_name)
+        return false;
+    if (object_mode == 0)
+        return true;
+    return it.service_description && draw_cursor.description == it.service_description;
+}
+
+long long draw_found = -1;  // the cursor object's ordinal among the matches
+
+void draw_find_cursor(long long ordinal, int idx)
+{
+    if (draw_found < 0 && draw_is_cursor_object(idx))
+        draw_found = ordinal;
+}
+
+// After a new read the cursor goes to its object wherever that now stands;
+// an object no longer shown leaves it on its row, or the nearest row left.
+void draw_follow_cursor(const std::vector<int> &list, long long page_size)
+{
+    draw_found = -1;
+    const long long matched = select_walk(list, 0, 0, LLONG_MAX, draw_find_cursor);
+    if (page_size <= 0)
+        return;
+    if (draw_found >= 0) {
+        cur_page = static_cast<int>(draw_found / page_size) + 1;
+        cursor_row = static_cast<int>(draw_found % page_size);
+        return;
+    }
+    const long long first = (static_cast<long long>(cur_page) - 1) * page_size;
+    const long long rows = std::clamp(matched - first, 0LL, page_size);
+    if (rows > 0 && cursor_row >= rows)
+        cursor_row = static_cast<int>(rows - 1);
+}
 
 void draw_pair(int pair)
 {
@@ -92,8 +142,19 @@ void draw_item_line(long long row, int idx)
         it.current_state, object_mode == 0 ? host_idx_to_marks[idx] : service_idx_to_marks[idx]);
     if (level < 0 || level > 2)
         level = 1;
+    const bool under_cursor =
+        cursor_row >= 0 && static_cast<size_t>(cursor_row) == draw_rows.size();
+    draw_rows.push_back(idx);
     draw_pair(level + 1);
-    if (color != 0)
+    if (under_cursor) {
+        // Reverse video shows the cursor in black and white too.
+        wattr_on(stdscr, A_REVERSE, nullptr);
+        draw_cursor.mode = object_mode;
+        draw_cursor.host = it.host_name ? it.host_name : "";
+        draw_cursor.description =
+            object_mode != 0 && it.service_description ? it.service_description : "";
+    }
+    if (color != 0 || under_cursor)
         draw_paint_row(row);
     draw_at(row, p, state);
 
@@ -106,6 +167,8 @@ void draw_item_line(long long row, int idx)
         draw_at(row, p + 10, draw_name_field(name.c_str(), it.plugin_output, width));
     }
     draw_at(row, draw_cols - p - 27, draw_change_text(it.last_change, it.duration));
+    if (under_cursor)
+        wattr_off(stdscr, A_REVERSE, nullptr);
     draw_pair(PAIR_BASE);
 }
 
@@ -120,24 +183,29 @@ void draw_screen()
     debug("sort_mode is %d", sort_mode);
     debug("filter_set is %d", filter_set);
 
-    draw_lines = LINES;
-    draw_cols = COLS;
+    draw_begin();
     const long long p = pad;
     const long long h = header_pad;
-
-    wclear(stdscr);
-    if (color != 0) {
-        draw_pair(PAIR_BASE);
-        for (int row = 0; row < draw_lines; row++)
-            draw_paint_row(row);
-    }
 
     const long long page_size = select_page_size(draw_lines);
     debug("page_size (items per page) is %d", draw_clamp(page_size));
 
+    // The candidate list lives within this redraw; its storage is reused.
+    static std::vector<int> seen_items;
+    if (seen_items.capacity() < static_cast<size_t>(MAX_ITEMS))
+        seen_items.reserve(MAX_ITEMS);
+
     const int total = select_level_total();
     const std::string count = draw_count_text(total);
-    const long long begin_item = select_page_start(total, page_size);
+    long long begin_item = select_page_start(total, page_size);
+    if (cursor_row >= 0 &&
+        (draw_cursor.follow || draw_cursor.generation != status_generation)) {
+        select_candidates(seen_items);
+        draw_follow_cursor(seen_items, page_size);
+        begin_item = (static_cast<long long>(cur_page) - 1) * page_size;
+    }
+    draw_cursor.follow = false;
+    draw_cursor.generation = status_generation;
     debug("begin_item is %d", draw_clamp(begin_item));
 
     if (need_swipe != 0) {
@@ -148,15 +216,7 @@ void draw_screen()
         need_swipe = 0;
     }
 
-    // Title row: the title follows at the cursor even where the site name
-    // had no place.
-    const std::string title = std::string(" Quelvan v") + VERSION;
-    if (draw_move(p, h))
-        draw_here(site_name + title);
-    else
-        draw_here(title);
-    draw_at(p, draw_centre(count), count);
-    draw_at(p, draw_cols - h - 19, last_update);
+    draw_title_row(count);
 
     draw_at(p + 4, p, "Status   ");
     draw_at(p + 4, draw_cols - p - 41, "Plugin Output");
@@ -171,11 +231,8 @@ void draw_screen()
                                            '-'));
     draw_at(p + 5, draw_cols - p - 27, " ----------------  --------");
 
-    // The candidate list lives within this redraw; its storage is reused.
-    static std::vector<int> seen_items;
-    if (seen_items.capacity() < static_cast<size_t>(MAX_ITEMS))
-        seen_items.reserve(MAX_ITEMS);
     select_candidates(seen_items);
+    draw_rows.clear();
     const int matched = select_walk(seen_items, begin_item, p + 6, draw_lines - p - 3,
                                     draw_item_line);
     debug("items_matched is %d", matched);
@@ -203,6 +260,67 @@ void draw_screen()
     draw_at(draw_lines - p - 1, p, "Command: ");
     seen_items.clear();
     wrefresh(stdscr);
+}
+
+void draw_begin()
+{
+    draw_lines = LINES;
+    draw_cols = COLS;
+    wclear(stdscr);
+    if (color != 0) {
+        draw_pair(PAIR_BASE);
+        for (int row = 0; row < draw_lines; row++)
+            draw_paint_row(row);
+    }
+}
+
+void draw_text(long long row, long long col, const std::string &text)
+{
+    draw_at(row, col, text);
+}
+
+void draw_color(int pair)
+{
+    draw_pair(pair);
+}
+
+void draw_title_row(const std::string &centre)
+{
+    const long long p = pad;
+    const long long h = header_pad;
+    // The title follows at the cursor even where the site name had no place.
+    const std::string title = std::string(" Quelvan v") + VERSION;
+    if (draw_move(p, h))
+        draw_here(site_name + title);
+    else
+        draw_here(title);
+    draw_at(p, draw_centre(centre), centre);
+    draw_at(p, draw_cols - h - 19, last_update);
+}
+
+int draw_text_right(const std::string &text)
+{
+    return draw_clamp(draw_right(text));
+}
+
+int draw_page_item(int row)
+{
+    return row >= 0 && static_cast<size_t>(row) < draw_rows.size()
+               ? draw_rows[static_cast<size_t>(row)]
+               : -1;
+}
+
+int draw_page_rows()
+{
+    return static_cast<int>(draw_rows.size());
+}
+
+void draw_cursor_on(int mode, const char *host, const char *description)
+{
+    draw_cursor.mode = mode;
+    draw_cursor.host = host ? host : "";
+    draw_cursor.description = description ? description : "";
+    draw_cursor.follow = true;
 }
 
 void draw_start_colors()

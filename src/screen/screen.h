@@ -9,6 +9,29 @@
 // Repaints the whole terminal from the settings and the snapshot.
 void draw_screen();
 
+// --- pieces of a screen, for every screen's own draw ---
+// Takes the terminal's size, clears the screen and paints it in the base
+// colour (while colour is on).
+void draw_begin();
+// A text at (row, col), cut at the right edge; skipped when off the screen.
+void draw_text(long long row, long long col, const std::string &text);
+// The colour pair of what follows, while colour is on.
+void draw_color(int pair);
+// The title row: site name, title and version; centre in the middle; the
+// status file's time at the right.
+void draw_title_row(const std::string &centre);
+// The column at which text ends at the header's right margin.
+int draw_text_right(const std::string &text);
+
+// --- the cursor (cursor_row) ---
+// The item drawn on the page's item row row (from 0) at the last redraw, or -1.
+int draw_page_item(int row);
+// How many item rows the last redraw filled.
+int draw_page_rows();
+// Puts the cursor on that object at the next redraw, wherever it stands then
+// (a service by its description, which begins with the host name).
+void draw_cursor_on(int mode, const char *host, const char *description);
+
 // --- colours: pairs 1 to 3 for the item levels 0 to 2, pair 4 the base ---
 constexpr int PAIR_BASE = 4;
 // Starts curses' colours and sets the four pairs (after initscr or newterm).
@@ -51,6 +74,10 @@ int select_walk(const std::vector<int> &list, long long begin_item, long long fi
 // Columns that s takes on the screen; a byte that is no character, or a
 // character that cannot be shown, takes one column as '?'.
 int draw_width(const char *s);
+// The len bytes of s as rows of at most width columns, broken after a blank
+// where a row has one, characters shown as draw_cut shows them; an empty
+// text is one empty row.
+std::vector<std::string> draw_wrap(const char *s, size_t len, long long width);
 // s cut to at most width columns, never splitting a character.
 std::string draw_cut(const char *s, long long width);
 // The name field of w columns: output right-aligned, name written over its start.

@@ -111,6 +111,47 @@ int draw_width(const char *s)
     return cols > TEXT_SIZE * 4 ? TEXT_SIZE * 4 : static_cast<int>(cols);
 }
 
+std::vector<std::string> draw_wrap(const char *s, size_t len, long long width)
+{
+    std::vector<std::string> rows;
+    if (width <= 0)
+        return rows;
+    std::string row;
+    long long used = 0;
+    size_t blank = std::string::npos;  // where row may be broken: after its last blank
+    long long blank_used = 0;
+    for (size_t i = 0; i < len;) {
+        glyph g = text_next(s + i, len - i);
+        i += static_cast<size_t>(g.in_len);
+        while (used + g.cols > width && !row.empty()) {
+            if (blank != std::string::npos && blank > 0) {
+                // Break after the last blank; what followed it begins the next row.
+                std::string rest = row.substr(blank);
+                row.resize(blank);
+                rows.push_back(std::move(row));
+                row = std::move(rest);
+                used -= blank_used;
+            } else {
+                rows.push_back(std::move(row));
+                row.clear();
+                used = 0;
+            }
+            blank = std::string::npos;
+        }
+        if (g.cols > width)
+            continue;  // a character wider than the whole row cannot be shown
+        row.append(g.out, static_cast<size_t>(g.out_len));
+        used += g.cols;
+        if (g.out_len == 1 && g.out[0] == ' ') {
+            blank = row.size();
+            blank_used = used;
+        }
+    }
+    if (!row.empty() || rows.empty())
+        rows.push_back(std::move(row));
+    return rows;
+}
+
 std::string draw_cut(const char *s, long long width)
 {
     std::string out;

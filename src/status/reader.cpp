@@ -28,6 +28,7 @@ struct reader_file {
     std::unique_ptr<char[]> buf;
     size_t pos = 0;             // next unread byte of buf
     size_t end = 0;             // end of the bytes in buf
+    int64_t base = 0;           // file offset of buf[0]
     bool drained = false;       // the file has given all its bytes
     bool eof_reached = false;   // a read has met the end of the file
     char long_line[TEXT_SIZE];  // the head of a line longer than the buffer holds
@@ -51,6 +52,7 @@ bool reader_fill(reader_file &r)
     if (r.drained)
         return false;
     if (r.pos > 0) {
+        r.base += static_cast<int64_t>(r.pos);
         memmove(r.buf.get(), r.buf.get() + r.pos, r.end - r.pos);
         r.end -= r.pos;
         r.pos = 0;
@@ -260,11 +262,12 @@ bool reader_search(reader_file &r, reader_line &l, const char (&key)[N], reader_
                  status_file_path, key, stanza, line);
 }
 
-void reader_host(reader_file &r, reader_line &l)
+void reader_host(reader_file &r, reader_line &l, int64_t offset)
 {
     if (host_list_size >= MAX_ITEMS)
         fatal_screen("fatal error: too many hosts!\nincrease MAX_ITEMS in quelvan\n");
     int i = host_list_size;
+    host_idx_to_offset[i] = offset;
     reader_notes notes;
     if (!reader_search(r, l, "host_name", notes))
         reader_missing("host_name", "host");
@@ -281,11 +284,12 @@ void reader_host(reader_file &r, reader_line &l)
     host_idx_to_marks[i] = notes.marks;
 }
 
-void reader_service(reader_file &r, reader_line &l)
+void reader_service(reader_file &r, reader_line &l, int64_t offset)
 {
     if (service_list_size >= MAX_ITEMS)
         fatal_screen("fatal error: too many services!\nincrease MAX_ITEMS in quelvan\n");
     int i = service_list_size;
+    service_idx_to_offset[i] = offset;
     reader_notes notes;
     if (!reader_search(r, l, "host_name", notes))
         reader_missing("host_name", "service");
@@ -305,7 +309,19 @@ void reader_service(reader_file &r, reader_line &l)
     service_idx_to_marks[i] = notes.marks;
 }
 
+// The file of the last read, kept open until the next one: the daemon renames
+// its new file over the old, so this one stays the snapshot that was read.
+reader_file reader;
+
 }  // namespace
+
+int64_t status_notes_offset = 0;
+unsigned status_generation = 0;
+
+int status_snapshot_fd()
+{
+    return reader.f ? fileno(reader.f) : -1;
+}
 
 void read_v23_status()
 {
@@ -319,12 +335,15 @@ void read_v23_status()
     // The buffer is kept from one read to the next. A fatal error ends the
     // process, except in the fuzz targets, whose exit() leaves the read by
     // longjmp with the file still open: it is closed here.
-    static reader_file r;
+    reader_file &r = reader;
     if (r.f) {
         fclose(r.f);
         r.f = nullptr;  // not closed twice when the next open ends in a fatal error
     }
     r.pos = r.end = 0;
+    r.base = 0;
+    status_notes_offset = 0;
+    status_generation++;
     r.drained = r.eof_reached = false;
     r.f = file_open_regular(status_file_path);
     setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
@@ -374,6 +393,7 @@ void read_v23_status()
     unsigned char *tail_marks = nullptr;
     bool in_program = false;
     for (;;) {
+        const int64_t offset = r.base + static_cast<int64_t>(r.pos);
         if (!reader_next(r, l))
             break;
         line++;
@@ -387,10 +407,12 @@ void read_v23_status()
         if (l.key_len >= 64 || ((READER_PASS_LENGTHS >> l.key_len) & 1) == 0)
             continue;
         if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus")) {
-            reader_host(r, l);
+            reader_host(r, l, offset);
+            status_notes_offset = offset;
             tail_marks = &host_idx_to_marks[host_list_size - 1];
         } else if (reader_key_is(l, "service") || reader_key_is(l, "servicestatus")) {
-            reader_service(r, l);
+            reader_service(r, l, offset);
+            status_notes_offset = offset;
             tail_marks = &service_idx_to_marks[service_list_size - 1];
         } else if (tail_marks) {
             if (reader_maybe_noted(l))
@@ -402,8 +424,6 @@ void read_v23_status()
         }
     }
 
-    fclose(r.f);
-    r.f = nullptr;
     if (status_debug)
         debug("done with read_v23_status()");
 }

@@ -63,12 +63,6 @@ void status_keep_description(int i, const char *value, size_t len);
 // no digits give 0 and a number beyond 32 bits is held at the nearest end.
 int status_number(const char *text, size_t len);
 
-// The 16-character last-change text of t (ctime() in local time, cut after
-// the minutes), NUL-terminated.
-void status_change_text(int t, char out[17]);
-// The duration from since to the file's creation time ("%dm %ds", "%dh %dm"
-// or "%dd %dh") into buf of at least 32 bytes; returns its length.
-size_t complete_duration(int since, char *buf);
 // The same texts in the arena.
 char *complete_duration_text(int since);
 char *complete_change_text(int t);

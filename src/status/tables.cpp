@@ -18,6 +18,8 @@ int host_idx_to_level[MAX_ITEMS];
 int service_idx_to_level[MAX_ITEMS];
 unsigned char host_idx_to_marks[MAX_ITEMS];
 unsigned char service_idx_to_marks[MAX_ITEMS];
+int64_t host_idx_to_offset[MAX_ITEMS];
+int64_t service_idx_to_offset[MAX_ITEMS];
 int num_up = 0, num_down = 0;
 int num_okay = 0, num_warn = 0, num_crit = 0;
 char last_update[21];

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "quelvan.h"
+#include "status/status.h"
 #include "status/status_private.h"
 
 namespace {
