@@ -19,17 +19,20 @@ struct detail_metric {
     bool parsed;          // label and value were read
     std::string raw;      // the piece as written
     std::string label;    // quotes taken off, a doubled ' made single
-    std::string value;    // the number as written
-    std::string unit;     // s, ms, us, %, B, KB, MB, TB, c or empty
+    std::string value;    // the number as written, or U (not determined)
+    std::string unit;     // s, ms, us, %, B, KB, MB, TB, c, any other text
+                          // behind the number as written, or empty
     std::string warn;     // the range as written, or empty
     std::string crit;
     std::string min;
     std::string max;
 };
-// Splits a performance-data text into its pieces, in order.
+// Splits a performance-data text into its pieces, in order; fields past
+// max are dropped (raw keeps them).
 std::vector<detail_metric> detail_perfdata(const char *text, size_t len);
 // A bar of width columns showing where the value stands in its range (min
-// to max; 0 to 100 for %), or empty where no range is known.
+// to max; 0 to 100 for % without them), or empty where no range is known.
+// Narrower than 3 columns it is the cells without their brackets.
 std::string detail_bar(const detail_metric &m, int width);
 
 // --- stanzas of a status file ---
@@ -73,7 +76,8 @@ struct detail_downtime {
 };
 // The comments and downtimes among the stanzas of [text, text + len) that
 // belong to host (service null) or to host's service of that description,
-// in file order.
+// in file order, appended to comments and downtimes. Numbers that are none
+// read as 0.
 void detail_notes(const char *text, size_t len, const char *host, const char *service,
                   std::vector<detail_comment> &comments, std::vector<detail_downtime> &downtimes);
 
