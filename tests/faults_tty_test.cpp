@@ -352,8 +352,8 @@ TEST(Faults, StatusFileRewrittenInPlaceWhileRead)
     }
 }
 
-// Terminals too small for any layout: the program runs, refreshes and
-// quits normally.
+// Terminals too small for any layout: the program runs, refreshes, shows
+// the detail screen and quits normally.
 TEST(Faults, TinyTerminals)
 {
     struct size_case {
@@ -370,8 +370,11 @@ TEST(Faults, TinyTerminals)
         ASSERT_TRUE(wait_file_text(dir + "/stderr.txt", "last update"));
         ASSERT_TRUE(tty_wait_stderr(t, "done with read_status()", 3)) << tty_stderr(t);
         tty_type(t, " bxj?");
-        tty_keys(t, {"Escape", "NPage", "PPage", "F1", "Enter"});
-        tty_type(t, "q");
+        tty_keys(t, {"Escape", "NPage", "PPage", "F1", "Down", "Enter"});
+        // Where a page has rows, Enter opened the detail screen: scrolled, then
+        // left with "q"; the next "q" quits (or goes to the ended pane).
+        tty_keys(t, {"Down", "NPage", "Up"});
+        tty_type(t, "qq");
         guarded_end e = guarded_wait(t);
         EXPECT_EQ(e.status, 0) << tty_screen(t);
         EXPECT_TRUE(e.restored);
