@@ -43,6 +43,9 @@ extern int num_pages;                      // pages of the last draw's selection
 extern int need_swipe;                     // next draw shows the blank screen first
 extern int spacebar_direction;             // space pages 0 down, 1 up
 extern int alert_mode;                     // new unhandled problems: 0 off, 1 beep, 2 flash
+extern char command_file[TEXT_SIZE];       // the daemon's command pipe; empty: no actions
+extern int ack_sticky;                     // acknowledgements: 1 sticky (the default), 0 normal
+extern int ack_notify;                     // acknowledgements notify the contacts: 1 (the default), 0
 // Puts every view setting back to its start value.
 void settings_reset();
 

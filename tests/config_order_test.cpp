@@ -102,6 +102,35 @@ TEST(ConfigOrder, RegexFiltersFromBothFilesThenTheCommandLine)
     }
 }
 
+TEST(ConfigOrder, TheUsersFileChoosesTheCommandPipe)
+{
+    const std::string dir = test_dir();
+    write_rcs(dir, "default command_file = /site/nagios.cmd\ndefault ack = normal\n",
+              "default command_file = none\ndefault ack_notify = no\n");
+    {
+        start_up s(dir, dir);
+        EXPECT_EQ(s.run(), "");
+        EXPECT_STREQ(command_file, "");
+        EXPECT_EQ(ack_sticky, 0);
+        EXPECT_EQ(ack_notify, 0);
+    }
+    write_rcs(dir, "default command_file = /site/nagios.cmd\n",
+              "default command_file = /home/ann/test.cmd\n");
+    {
+        start_up s(dir, dir);
+        EXPECT_EQ(s.run(), "");
+        EXPECT_STREQ(command_file, "/home/ann/test.cmd");
+        EXPECT_EQ(ack_sticky, 1);
+        EXPECT_EQ(ack_notify, 1);
+    }
+    {
+        // Without HOME only the system file counts.
+        start_up s(dir, std::nullopt);
+        EXPECT_EQ(s.run(), "");
+        EXPECT_STREQ(command_file, "/site/nagios.cmd");
+    }
+}
+
 TEST(ConfigOrder, LaterSettingsOverrideEarlierOnes)
 {
     const std::string dir = test_dir();
