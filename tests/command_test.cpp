@@ -141,6 +141,8 @@ TEST(CommandBuild, CommentsHoldNothingThatEndsOrSplitsTheLine)
         {"Gehäuse über ; 温度", "Gehäuse über ; 温度", "Gehäuse über  温度"},
         // A C1 control written in UTF-8 goes whole; a no-break space stays.
         {"a\xc2\x85" "b\xc2\xa0" "c", "a b\xc2\xa0" "c", "a b\xc2\xa0" "c"},
+        // Taking the ';' out must not join two bytes into a C1 control.
+        {"a\xc2;\x85" "b", "a\xc2;\x85" "b", "a b"},
         {long_ascii, long_ascii, long_ascii},
         {long_umlauts, long_umlauts, long_umlauts},
         // Nothing but blanks left: refused.
@@ -480,7 +482,10 @@ TEST(CommandPermission, TheMessageNamesTheGroupThatGivesAccess)
     ASSERT_EQ(mkdir(open_dir.c_str(), 0755), 0);
     ASSERT_EQ(mkdir(closed_dir.c_str(), 0750), 0);
     ASSERT_EQ(chown(closed_dir.c_str(), 0, gid), 0);
-    for (const std::string &d : {open_dir, closed_dir}) {
+    const std::string owner_dir = top + "/owner";
+    ASSERT_EQ(mkdir(owner_dir.c_str(), 0700), 0);
+    ASSERT_EQ(chown(owner_dir.c_str(), 0, gid), 0);
+    for (const std::string &d : {open_dir, closed_dir, owner_dir}) {
         const std::string p = d + "/nagios.cmd";
         ASSERT_EQ(mkfifo(p.c_str(), 0660), 0);
         ASSERT_EQ(chown(p.c_str(), 0, gid), 0);
@@ -489,13 +494,17 @@ TEST(CommandPermission, TheMessageNamesTheGroupThatGivesAccess)
     const std::string denied = in_child([&] {
         if (!become_nobody())
             return std::string("no nobody");
-        return command_send((open_dir + "/nagios.cmd").c_str(), LINE) + "\n" +
-               command_send((closed_dir + "/nagios.cmd").c_str(), LINE);
+        std::string said;
+        for (const std::string &d : {open_dir, closed_dir, owner_dir})
+            said += command_send((d + "/nagios.cmd").c_str(), LINE) + "\n";
+        return said;
     });
     EXPECT_EQ(denied, "no permission to write " + open_dir +
                           "/nagios.cmd: it is for the group www-data\n"
-                          "no permission to reach " + closed_dir +
-                          "/nagios.cmd: " + closed_dir + " is for the group www-data");
+                          "no permission to reach " + closed_dir + "/nagios.cmd: " + closed_dir +
+                          " is for the group www-data\n"
+                          "no permission to reach " + owner_dir + "/nagios.cmd: " + owner_dir +
+                          " lets in only its owner\n");
     fs::remove_all(top);
 }
 

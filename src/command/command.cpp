@@ -50,26 +50,28 @@ bool command_name_ok(const char *name, const char *what, std::string &why)
     return true;
 }
 
-// The comment as the daemon may read it: every control character becomes a
-// blank, and a downtime's comment, which ends at the next ';', loses its
-// ';'s. Other bytes, a multi-byte character's among them, stay as they are.
-// False when nothing but blanks is left.
+// The comment as the daemon may read it: a downtime's comment, which ends at
+// the next ';', loses its ';'s, and then every control character becomes a
+// blank (in that order, so that a removal cannot join two bytes into a
+// control character). Other bytes, a multi-byte character's among them,
+// stay as they are. False when nothing but blanks is left.
 bool command_comment(const char *comment, bool drop_semicolons, std::string &out,
                      std::string &why)
 {
+    std::string kept;
+    for (const char *p = comment ? comment : ""; *p; p++)
+        if (!(drop_semicolons && *p == ';'))
+            kept += *p;
     out.clear();
     bool text = false;
-    for (const char *p = comment ? comment : ""; *p;) {
+    for (const char *p = kept.c_str(); *p;) {
         if (size_t n = command_control_at(p)) {
             out += ' ';
             p += n;
             continue;
         }
-        if (!(drop_semicolons && *p == ';')) {
-            out += *p;
-            text = text || *p != ' ';
-        }
-        p++;
+        text = text || *p != ' ';
+        out += *p++;
     }
     if (!text)
         why = "no comment: nothing sent";
@@ -91,8 +93,9 @@ std::string command_denied(const std::string &path)
         std::string dir = path.substr(0, at);
         struct stat st;
         if (access(dir.c_str(), X_OK) != 0 && stat(dir.c_str(), &st) == 0)
-            return "no permission to reach " + path + ": " + dir + " is for the group " +
-                   command_group_name(st.st_gid);
+            return "no permission to reach " + path + ": " + dir +
+                   ((st.st_mode & S_IXGRP) ? " is for the group " + command_group_name(st.st_gid)
+                                           : std::string(" lets in only its owner"));
     }
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWGRP))
