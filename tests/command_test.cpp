@@ -54,12 +54,12 @@ struct action_case {
     const char *line;
 };
 
-class CommandLine : public testing::TestWithParam<action_case> {
+class ActionLine : public testing::TestWithParam<action_case> {
 protected:
     void SetUp() override { settings_reset(); }
 };
 
-TEST_P(CommandLine, IsExactlyTheDaemonsLine)
+TEST_P(ActionLine, IsExactlyTheDaemonsLine)
 {
     const action_case &c = GetParam();
     EXPECT_EQ(built(c.action, c.service), c.line);
@@ -90,7 +90,7 @@ const action_case ACTION_CASES[] = {
     {"NotifyOnService", ACTION_NOTIFY_ON, "HTTP",
      "[1700000000] ENABLE_SVC_NOTIFICATIONS;web-01;HTTP\n"},
 };
-INSTANTIATE_TEST_SUITE_P(EveryAction, CommandLine, testing::ValuesIn(ACTION_CASES),
+INSTANTIATE_TEST_SUITE_P(EveryAction, ActionLine, testing::ValuesIn(ACTION_CASES),
                          [](const testing::TestParamInfo<action_case> &i) {
                              return std::string(i.param.name);
                          });
