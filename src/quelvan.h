@@ -44,6 +44,9 @@ extern int need_swipe;                     // next draw shows the blank screen f
 extern int spacebar_direction;             // space pages 0 down, 1 up
 extern int alert_mode;                     // new unhandled problems: 0 off, 1 beep, 2 flash
 extern int cursor_row;                     // the cursor's item row on the page from 0; -1 none yet
+extern char command_file[TEXT_SIZE];       // the daemon's command pipe; empty: no actions
+extern int ack_sticky;                     // acknowledgements: 1 sticky (the default), 0 normal
+extern int ack_notify;                     // acknowledgements notify the contacts: 1 (the default), 0
 // Puts every view setting back to its start value.
 void settings_reset();
 

@@ -42,7 +42,8 @@ std::string usage_text(int interval = 90, int header = 2, int padding = 1)
            "  status file      " + std::string(status_file_path) + "\n" +
            "  configuration    " + system_rc_path + ", $HOME/.quelvanrc\n" +
            "  hook script      " + hook_script_path + "\n" +
-           "  help file        " + help_file_path + "\n";
+           "  help file        " + help_file_path + "\n" +
+           "  command file     " + (command_file[0] ? command_file : "none") + "\n";
 }
 
 TEST(CommandLine, StartValuesWithoutOptions)

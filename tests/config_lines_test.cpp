@@ -24,6 +24,8 @@ struct settings {
     std::vector<std::string> fkey_name, fkey_not_name;
     std::string site_name;
     int pad, header_pad, polling_interval, color, debugging, cur_page;
+    std::string command_file;
+    int ack_sticky, ack_notify;
 
     bool operator==(const settings &) const = default;
 };
@@ -33,7 +35,8 @@ settings current()
     settings s{object_mode, host_level, service_level, sort_mode, filter_set,
                name_filter, not_name_filter, age_filter, age_filter_secs,
                age_okay_filter, age_okay_filter_secs, {}, {}, site_name,
-               pad, header_pad, polling_interval, color, debugging, cur_page};
+               pad, header_pad, polling_interval, color, debugging, cur_page,
+               command_file, ack_sticky, ack_notify};
     for (int i = 0; i < NUM_FKEYS; i++) {
         s.fkey_name.push_back(fkey_name_filters[i]);
         s.fkey_not_name.push_back(fkey_not_name_filters[i]);
@@ -56,7 +59,8 @@ std::string describe(const settings &s)
     d += " pad " + std::to_string(s.pad) + " header_pad " + std::to_string(s.header_pad) +
          " interval " + std::to_string(s.polling_interval) + " color " +
          std::to_string(s.color) + " debugging " + std::to_string(s.debugging) + " page " +
-         std::to_string(s.cur_page);
+         std::to_string(s.cur_page) + " command_file [" + s.command_file + "] ack " +
+         std::to_string(s.ack_sticky) + " notify " + std::to_string(s.ack_notify);
     return d;
 }
 
@@ -334,6 +338,40 @@ TEST(ConfigLines, FunctionKeySubjects)
     });
 }
 
+TEST(ConfigLines, CommandStatements)
+{
+    run_cases({
+        {"default command_file = /var/lib/nagios4/rw/nagios.cmd\n", {},
+         [](settings &s) { s.command_file = "/var/lib/nagios4/rw/nagios.cmd"; }},
+        {"default command_file = rw/nagios.cmd\n", {},
+         [](settings &s) { s.command_file = "rw/nagios.cmd"; }},
+        // "none" turns the actions off; the last statement wins.
+        {"default command_file = /a.cmd\ndefault command_file = none\n", {},
+         [](settings &s) { s.command_file = ""; }},
+        {"default command_file = none\ndefault command_file = /b.cmd\n", {},
+         [](settings &s) { s.command_file = "/b.cmd"; }},
+        // One word: a blank ends the path.
+        {"default command_file = /my pipe\n", {}, [](settings &s) { s.command_file = "/my"; }},
+        {"default command_file =~ /a.cmd/\ndefault command_file\nf3 command_file = /a\n",
+         {1, 2, 3}, nullptr},
+        {"default ack = normal\n", {}, [](settings &s) { s.ack_sticky = 0; }},
+        {"default ack = normal\ndefault ack = sticky\n", {}, nullptr},
+        {"default ack_notify = no\n", {}, [](settings &s) { s.ack_notify = 0; }},
+        {"default ack_notify = no\ndefault ack_notify = yes\n", {}, nullptr},
+        {"default ack = normal\ndefault ack_notify = no\n", {}, [](settings &s) {
+             s.ack_sticky = 0;
+             s.ack_notify = 0;
+         }},
+        // Other values are errors that change nothing, line by line.
+        {"default ack = Sticky\ndefault ack = 2\ndefault ack = persistent\ndefault ack = \n",
+         {1, 2, 3, 4}, nullptr},
+        {"default ack = normal\ndefault ack_notify = 0\ndefault ack_notify = true\n"
+         "default ack_notify == no\ndefault acks = normal\n",
+         {2, 3, 4, 5}, [](settings &s) { s.ack_sticky = 0; }},
+        {"default ack_notify = no\r\n", {1}, nullptr},
+    });
+}
+
 TEST(ConfigLines, CarriageReturnLineEnds)
 {
     // The carriage return stays in the last token: values in slashes and
@@ -442,7 +480,9 @@ TEST(ConfigLines, SampleFileShowsEveryStatement)
           "\ndefault level = UP\n", "\ndefault level = DOWN\n", "\ndefault sort_order = by_name\n",
           "\ndefault sort_order = by_age\n", "\ndefault site_name = ", "\ndefault text =~ /",
           "\ndefault text !~ /", "\ndefault age = ", "\ndefault okay_age = ", " text =~ /",
-          " text !~ /"})
+          " text !~ /", "\ndefault command_file = /", "\ndefault command_file = none\n",
+          "\ndefault ack = sticky\n", "\ndefault ack = normal\n", "\ndefault ack_notify = yes\n",
+          "\ndefault ack_notify = no\n"})
         EXPECT_NE(all.find(statement), std::string::npos) << statement;
     EXPECT_NE(all.find("\nf1 text"), std::string::npos);
 }

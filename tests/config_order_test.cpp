@@ -102,6 +102,34 @@ TEST(ConfigOrder, RegexFiltersFromBothFilesThenTheCommandLine)
     }
 }
 
+TEST(ConfigOrder, TheUsersFileChoosesTheCommandPipe)
+{
+    struct pipe_case {
+        std::string system, user;
+        bool home;  // without HOME only the system file counts
+        std::string command_file;
+        int ack_sticky, ack_notify;
+    };
+    const pipe_case cases[] = {
+        {"default command_file = /site/nagios.cmd\ndefault ack = normal\n",
+         "default command_file = none\ndefault ack_notify = no\n", true, "", 0, 0},
+        {"default command_file = /site/nagios.cmd\n", "default command_file = /home/ann/test.cmd\n",
+         true, "/home/ann/test.cmd", 1, 1},
+        {"default command_file = /site/nagios.cmd\n", "default command_file = none\n", false,
+         "/site/nagios.cmd", 1, 1},
+    };
+    const std::string dir = test_dir();
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.system + "|" + c.user);
+        write_rcs(dir, c.system, c.user);
+        start_up s(dir, c.home ? std::optional<std::string>(dir) : std::nullopt);
+        EXPECT_EQ(s.run(), "");
+        EXPECT_EQ(command_file, c.command_file);
+        EXPECT_EQ(ack_sticky, c.ack_sticky);
+        EXPECT_EQ(ack_notify, c.ack_notify);
+    }
+}
+
 TEST(ConfigOrder, LaterSettingsOverrideEarlierOnes)
 {
     const std::string dir = test_dir();

@@ -28,8 +28,10 @@
 
 #include <gtest/gtest.h>
 
+#include "command/command.h"
 #include "harness.h"
 #include "keys_tty.h"
+#include "quelvan.h"
 
 namespace fs = std::filesystem;
 
@@ -47,6 +49,16 @@ struct live_status {
     long created = 0;
     long program_start = 0;
     std::vector<live_stanza> stanzas;
+    std::vector<live_stanza> notes;  // comments and downtimes
+
+    // The note of that kind ("servicecomment", "hostdowntime", ...) of host.
+    const live_stanza *note(const std::string &kind, const std::string &host) const
+    {
+        for (const auto &s : notes)
+            if (s.kind == kind && s.keys.count("host_name") && s.keys.at("host_name") == host)
+                return &s;
+        return nullptr;
+    }
 
     const live_stanza *find(const std::string &host, const std::string &service = "") const
     {
@@ -80,6 +92,12 @@ live_status live_parse(const std::string &text)
         if (line == "hoststatus {" || line == "servicestatus {") {
             st.stanzas.push_back({line.substr(0, line.size() - 2), {}});
             cur = &st.stanzas.back();
+            continue;
+        }
+        if (line == "hostcomment {" || line == "servicecomment {" || line == "hostdowntime {" ||
+            line == "servicedowntime {") {
+            st.notes.push_back({line.substr(0, line.size() - 2), {}});
+            cur = &st.notes.back();
             continue;
         }
         if (line == "\t}") {
@@ -410,6 +428,61 @@ TEST(LiveDaemon, PassiveResultReachesTheStatusFile)
         },
         30000))
         << nagios.daemon_log();
+}
+
+// The console's own writer, alone: its lines reach the daemon through the
+// command pipe and come back in the status file as the daemon read them.
+TEST(LiveDaemon, CommandWriterAcknowledgesAndSchedulesDowntime)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    settings_reset();
+    const std::string pipe = nagios.run_dir() + "/nagios.cmd";
+    const std::string author = command_author();
+    ASSERT_FALSE(author.empty());
+    const long long now = time(nullptr), end = now + 3600;
+    std::string ack, downtime, why;
+    ASSERT_TRUE(command_build(ACTION_ACK, "db-01", "MySQL", author.c_str(), "looked at; ticket 42",
+                              now, 0, ack, why))
+        << why;
+    ASSERT_TRUE(command_build(ACTION_DOWNTIME, "gw-down", nullptr, author.c_str(),
+                              "new; cable\tthere", now, end, downtime, why))
+        << why;
+    for (const std::string &line : {ack, downtime}) {
+        std::string said;
+        EXPECT_TRUE(harness_poll([&] { return (said = command_send(pipe.c_str(), line)).empty(); }))
+            << said;
+    }
+    live_status st;
+    EXPECT_TRUE(nagios.wait_for(
+        [](const live_status &s) {
+            const live_stanza *mysql = s.find("db-01", "MySQL");
+            return mysql && mysql->keys.at("problem_has_been_acknowledged") == "1" &&
+                   s.note("servicecomment", "db-01") && s.note("hostdowntime", "gw-down");
+        },
+        30000, &st))
+        << nagios.daemon_log();
+
+    const live_stanza *mysql = st.find("db-01", "MySQL");
+    ASSERT_NE(mysql, nullptr);
+    EXPECT_EQ(mysql->keys.at("acknowledgement_type"), "2");  // sticky
+    const live_stanza *comment = st.note("servicecomment", "db-01");
+    ASSERT_NE(comment, nullptr);
+    std::map<std::string, std::string> want_comment = {
+        {"service_description", "MySQL"}, {"entry_type", "4"}, {"persistent", "1"},
+        {"author", author}, {"comment_data", "looked at; ticket 42"}};
+    for (const auto &[key, value] : want_comment)
+        EXPECT_EQ(comment->keys.count(key) ? comment->keys.at(key) : "(none)", value) << key;
+    const live_stanza *dt = st.note("hostdowntime", "gw-down");
+    ASSERT_NE(dt, nullptr);
+    std::map<std::string, std::string> want_downtime = {
+        {"start_time", std::to_string(now)}, {"end_time", std::to_string(end)}, {"fixed", "1"},
+        {"duration", "3600"}, {"author", author}, {"comment", "new cable there"}};
+    for (const auto &[key, value] : want_downtime)
+        EXPECT_EQ(dt->keys.count(key) ? dt->keys.at(key) : "(none)", value) << key;
 }
 
 TEST(LiveDaemon, StopEndsTheDaemonAndItsWorkers)

@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include "frame/frame.h"
 #include "harness.h"
+#include "quelvan.h"
 
 namespace fs = std::filesystem;
 
@@ -171,6 +173,26 @@ void readme_expect_screen(const std::string &heading, const std::string &keys,
     EXPECT_EQ(screen, shown);
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+// The configuration section's example lines are statements the console
+// takes, the command pipe's among them.
+TEST(Readme, ConfigurationExamplesAreStatements)
+{
+    std::string statements;
+    for (const auto &line : readme_lines(readme_section("Configuration")))
+        if (line.rfind("    default ", 0) == 0 || line.rfind("    f", 0) == 0)
+            statements += line.substr(4) + "\n";
+    for (const char *key : {"default command_file = ", "default ack = ", "default ack_notify = "})
+        EXPECT_NE(statements.find(key), std::string::npos) << key;
+    const std::string rc = test_dir() + "/quelvanrc";
+    write_file(rc, statements);
+    settings_reset();
+    testing::internal::CaptureStdout();
+    read_dot_file(rc.c_str());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "") << statements;
+    EXPECT_STREQ(command_file, "/var/lib/nagios4/rw/nagios.cmd");
+    settings_reset();
 }
 
 TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)

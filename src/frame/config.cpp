@@ -116,6 +116,18 @@ bool config_level(const char *value)
     return false;
 }
 
+// A value of two words: on sets flag to 1, off to 0; any other is an error.
+bool config_word(const char *value, const char *on, const char *off, int &flag)
+{
+    if (strcmp(value, on) == 0)
+        flag = 1;
+    else if (strcmp(value, off) == 0)
+        flag = 0;
+    else
+        return false;
+    return true;
+}
+
 // Applies one statement; false when it is a syntax error (nothing changed).
 bool config_statement(char *line)
 {
@@ -162,15 +174,8 @@ bool config_statement(char *line)
     if (strcmp(key, "okay_age") == 0)
         return config_age(value, age_okay_filter, &age_okay_filter_secs, FILTER_OKAY_AGE,
                           FILTER_AGE);
-    if (strcmp(key, "sort_order") == 0) {
-        if (strcmp(value, "by_name") == 0)
-            sort_mode = 0;
-        else if (strcmp(value, "by_age") == 0)
-            sort_mode = 1;
-        else
-            return false;
-        return true;
-    }
+    if (strcmp(key, "sort_order") == 0)
+        return config_word(value, "by_age", "by_name", sort_mode);
     if (strcmp(key, "level") == 0)
         return config_level(value);
     if (strcmp(key, "handled") == 0) {
@@ -197,6 +202,14 @@ bool config_statement(char *line)
         text_copy(site_name, value);
         return true;
     }
+    if (strcmp(key, "command_file") == 0) {
+        text_copy(command_file, strcmp(value, "none") == 0 ? "" : value);
+        return true;
+    }
+    if (strcmp(key, "ack") == 0)
+        return config_word(value, "sticky", "normal", ack_sticky);
+    if (strcmp(key, "ack_notify") == 0)
+        return config_word(value, "yes", "no", ack_notify);
     return false;
 }
 

@@ -44,6 +44,8 @@ static void usage()
     printf("  configuration    %s, $HOME/.quelvanrc\n", system_rc_path);
     printf("  hook script      %s\n", hook_script_path);
     printf("  help file        %s\n", help_file_path);
+    // The pipe is a setting (default command_file): shown as it stands.
+    printf("  command file     %s\n", command_file[0] ? command_file : "none");
     fflush(stdout);
 }
 

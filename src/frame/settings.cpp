@@ -29,6 +29,9 @@ int need_swipe = 0;
 int spacebar_direction = 0;
 int alert_mode = 0;
 int cursor_row = -1;
+char command_file[TEXT_SIZE] = QUELVAN_COMMAND_FILE;  // from the build
+int ack_sticky = 1;
+int ack_notify = 1;
 
 // The same start values as above, for a process that runs the option or
 // configuration code more than once (tests, fuzz targets, benchmarks).
@@ -52,4 +55,6 @@ void settings_reset()
     spacebar_direction = 0;
     alert_mode = 0;
     cursor_row = -1;
+    text_copy(command_file, QUELVAN_COMMAND_FILE);
+    ack_sticky = ack_notify = 1;
 }
