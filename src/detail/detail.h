@@ -86,6 +86,12 @@ void detail_notes(const char *text, size_t len, const char *host, const char *se
 void detail_open(int mode, int idx);
 // The detail screen is shown (the keys go to detail_key).
 bool detail_shown();
+// The object shown, for a command to the daemon: hosts (mode 0) or
+// services, its host name and service description as the file gives them,
+// its level and whether its notifications are on. False when it has left
+// the snapshot.
+bool detail_target(int &mode, std::string &host, std::string &service, int &level,
+                   bool &notifications);
 // Carries out a key of the detail screen, without the redraw that follows.
 void detail_key(int c);
 // Draws the detail screen from the snapshot: after a new read, the same

@@ -16,4 +16,10 @@ struct detail_row {
 // most width columns.
 std::vector<detail_row> detail_record(int mode, int idx, long long width);
 
+// The host name and service description of item idx as its stanza gives
+// them (service empty for a host) and whether its notifications are on;
+// false when the stanza does not name it.
+bool detail_facts(int mode, int idx, std::string &host, std::string &service,
+                  bool &notifications);
+
 #endif

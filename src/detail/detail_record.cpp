@@ -257,6 +257,30 @@ void record_notes(record_builder &b, const detail_stanza &s, bool host)
 
 }  // namespace
 
+// The object's stanza, read again from the snapshot's file.
+static detail_stanza record_stanza(int mode, int idx)
+{
+    const int64_t offset = mode == 0 ? host_idx_to_offset[idx] : service_idx_to_offset[idx];
+    std::string text = record_pread(offset, RECORD_STANZA_MAX, true);
+    detail_stanza s;
+    detail_read_stanza(text.data(), text.size(), s);
+    return s;
+}
+
+bool detail_facts(int mode, int idx, std::string &host, std::string &service,
+                  bool &notifications)
+{
+    detail_stanza s = record_stanza(mode, idx);
+    const std::string *h = detail_value(s, "host_name");
+    const std::string *d = mode == 0 ? nullptr : detail_value(s, "service_description");
+    if (!h || (mode != 0 && !d))
+        return false;
+    host = *h;
+    service = d ? *d : "";
+    notifications = record_number(s, "notifications_enabled", 1) != 0;
+    return true;
+}
+
 std::vector<detail_row> detail_record(int mode, int idx, long long width)
 {
     std::vector<detail_row> rows;
@@ -265,12 +289,7 @@ std::vector<detail_row> detail_record(int mode, int idx, long long width)
     const item &it = host ? host_list[idx] : service_list[idx];
     const int level = std::clamp(host ? host_idx_to_level[idx] : service_idx_to_level[idx], 0, 2);
 
-    const int64_t offset = host ? host_idx_to_offset[idx] : service_idx_to_offset[idx];
-    std::string text = record_pread(offset, RECORD_STANZA_MAX, true);
-    detail_stanza s;
-    detail_read_stanza(text.data(), text.size(), s);
-    text.clear();
-    text.shrink_to_fit();
+    const detail_stanza s = record_stanza(mode, idx);
 
     b.field(host ? "Host" : "Service",
             host ? (it.host_name ? it.host_name : "") : (it.service_description ? it.service_description : ""));

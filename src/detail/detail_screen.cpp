@@ -47,6 +47,16 @@ int detail_find()
     return -1;
 }
 
+// After a new read: the same object in the new snapshot, rows made anew.
+void detail_follow()
+{
+    if (detail.generation == status_generation)
+        return;
+    detail.idx = detail_find();
+    detail.generation = status_generation;
+    detail.width = -1;
+}
+
 long long detail_body_first() { return static_cast<long long>(pad) + 3; }
 // Rows of the body: between the header and the key line.
 long long detail_body_rows()
@@ -68,11 +78,7 @@ void detail_scroll(long long by)
 void detail_build()
 {
     const long long width = std::max(static_cast<long long>(COLS) - 2LL * pad, 1LL);
-    if (detail.generation != status_generation) {
-        detail.idx = detail_find();
-        detail.generation = status_generation;
-        detail.width = -1;
-    }
+    detail_follow();
     if (detail.width == width)
         return;
     detail.width = width;
@@ -105,6 +111,19 @@ void detail_open(int mode, int idx)
 bool detail_shown()
 {
     return detail.shown;
+}
+
+bool detail_target(int &mode, std::string &host, std::string &service, int &level,
+                   bool &notifications)
+{
+    if (!detail.shown)
+        return false;
+    detail_follow();
+    if (detail.idx < 0)
+        return false;
+    mode = detail.mode;
+    level = mode == 0 ? host_idx_to_level[detail.idx] : service_idx_to_level[detail.idx];
+    return detail_facts(mode, detail.idx, host, service, notifications);
 }
 
 void detail_key(int c)
@@ -170,7 +189,7 @@ void detail_draw()
     }
 
     draw_text(static_cast<long long>(LINES) - p - 3, p,
-              "q back   j/k Up/Down scroll   PgUp/PgDn/space page");
+              "q back  j k scroll  a ack  u unack  D downtime  c check now  n notify on/off");
     curs_set(0);
     draw_text(static_cast<long long>(LINES) - p - 1, p, "Command: ");
     wrefresh(stdscr);

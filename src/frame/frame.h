@@ -27,6 +27,10 @@ void timer_start();
 // waits (that refresh draws once; it is not a key) and returns the next key,
 // or ERR once the input has ended (the terminal is gone).
 int timer_wait_key();
+// After a command to the daemon: for the next 30 seconds the wait looks at
+// the status file every second and reads it as soon as the daemon has
+// written a new one.
+void timer_watch();
 
 // The terminal on endings that bypass the program's exits: the mode before
 // curses (call before initscr) and an exit() from elsewhere ending curses;

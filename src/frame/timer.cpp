@@ -6,6 +6,7 @@
 #include <csignal>
 #include <ctime>
 #include <sys/select.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <curses.h>
@@ -25,6 +26,9 @@ sigset_t timer_wait_mask;  // the process mask with SIGALRM let through
 // A terminal that is gone reads as "readable" with nothing to read, again and
 // again; a few such reads in a row mean the input has ended.
 constexpr int TIMER_DEAD_READS = 3;
+
+// How long a command's effect is awaited in the daemon's next status file.
+constexpr time_t TIMER_WATCH_SECONDS = 30;
 
 sigset_t timer_alarm_set()
 {
@@ -85,6 +89,30 @@ static void timer_refresh()
     timer_start();
 }
 
+namespace {
+
+// After a command to the daemon: until when its next status file is watched for.
+time_t timer_watch_until = 0;
+
+// Whether the daemon has put a new status file in place of the snapshot's.
+bool timer_newer_file()
+{
+    struct stat now_file, snapshot;
+    const int fd = status_snapshot_fd();
+    if (fd < 0 || stat(status_file_path, &now_file) != 0 || fstat(fd, &snapshot) != 0)
+        return false;
+    return now_file.st_ino != snapshot.st_ino || now_file.st_dev != snapshot.st_dev ||
+           now_file.st_mtim.tv_sec != snapshot.st_mtim.tv_sec ||
+           now_file.st_mtim.tv_nsec != snapshot.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
+void timer_watch()
+{
+    timer_watch_until = time(nullptr) + TIMER_WATCH_SECONDS;
+}
+
 int timer_wait_key()
 {
     int dead_reads = 0;
@@ -96,6 +124,14 @@ int timer_wait_key()
         nodelay(stdscr, FALSE);
         if (c != ERR)
             return c;
+        if (timer_watch_until != 0 && (time(nullptr) > timer_watch_until || timer_newer_file())) {
+            const bool newer = time(nullptr) <= timer_watch_until;
+            timer_watch_until = 0;
+            if (newer) {
+                timer_refresh();
+                continue;
+            }
+        }
         if (refresh_due) {
             // Not a key: the refresh draws once and the wait goes on.
             timer_refresh();
@@ -104,7 +140,12 @@ int timer_wait_key()
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(STDIN_FILENO, &readable);
-        int n = pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr, nullptr, &timer_wait_mask);
+        // While a new file is awaited, the wait looks at it every second.
+        const struct timespec second {1, 0};
+        int n = pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr,
+                        timer_watch_until != 0 ? &second : nullptr, &timer_wait_mask);
+        if (n == 0 && timer_watch_until != 0)
+            continue;
         if (n < 0 && errno == EINTR)
             continue;  // the tick (or a resize) is seen at the top
         if (n > 0) {

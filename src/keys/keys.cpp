@@ -2,10 +2,13 @@
 // Keyboard: the key command loop and the help screen.
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <string>
 #include <unistd.h>
 
 #include <curses.h>
 
+#include "command/command.h"
 #include "detail/detail.h"
 #include "frame/frame.h"
 #include "keys/keys.h"
@@ -179,6 +182,19 @@ void keys_regex(const char *prompt, char *text, int bit)
     keys_reset_view();
 }
 
+// An age answer that is none: the prompt, the answer and the complaint.
+void keys_syntax_error(const char *prompt, const char *answer)
+{
+    beep();
+    keys_label(prompt);
+    waddnstr(stdscr, answer, -1);
+    waddnstr(stdscr, ": syntax error!", -1);
+    wclrtoeol(stdscr);  // what was typed may have been longer
+    wrefresh(stdscr);
+    usleep(PAUSE_ERROR);
+    need_swipe = 1;
+}
+
 void keys_age(const char *prompt, char *text, int &secs, int bit)
 {
     char answer[TEXT_SIZE];
@@ -190,14 +206,7 @@ void keys_age(const char *prompt, char *text, int &secs, int bit)
     }
     int age = parse_age_filter(answer, TEXT_SIZE);
     if (age == 0) {
-        beep();
-        keys_label(prompt);
-        waddnstr(stdscr, answer, -1);
-        waddnstr(stdscr, ": syntax error!", -1);
-        wclrtoeol(stdscr);  // what was typed may have been longer
-        wrefresh(stdscr);
-        usleep(PAUSE_ERROR);
-        need_swipe = 1;
+        keys_syntax_error(prompt, answer);
         return;
     }
     secs = age;
@@ -268,6 +277,96 @@ void keys_detail()
     if (cursor_row < 0 || cursor_row >= draw_page_rows())
         cursor_row = 0;
     detail_open(object_mode, draw_page_item(cursor_row));
+}
+
+// An answer on the command row, behind "Command: ", over what a prompt left.
+void keys_answer(const std::string &text, useconds_t pause)
+{
+    keys_label("Command: ");
+    waddnstr(stdscr, text.c_str(), -1);
+    wclrtoeol(stdscr);
+    wrefresh(stdscr);
+    usleep(pause);
+}
+
+// The actions of the detail screen: one command to the daemon each. False
+// for a key that is no action.
+bool keys_action(int c)
+{
+    if (c != 'a' && c != 'u' && c != 'D' && c != 'c' && c != 'n')
+        return false;
+    if (command_file[0] == '\0') {
+        beep();
+        keys_answer("no command file (default command_file in quelvanrc)", PAUSE_ERROR);
+        return true;
+    }
+    int mode, level;
+    std::string host, service;
+    bool notifications;
+    if (!detail_target(mode, host, service, level, notifications)) {
+        beep();
+        keys_answer("no longer in the status file", PAUSE_ERROR);
+        return true;
+    }
+    const char *svc = mode == 0 ? nullptr : service.c_str();
+    char comment[TEXT_SIZE] = "";
+    long long seconds = 0;
+    int action;
+    std::string done;
+    switch (c) {
+    case 'a':
+        if (level == 0) {
+            beep();
+            keys_answer(mode == 0 ? "the host is UP: nothing to acknowledge"
+                                  : "the service is OKAY: nothing to acknowledge",
+                        PAUSE_ERROR);
+            return true;
+        }
+        if (!keys_prompt("Comment: ", comment) || comment[0] == '\0')
+            return true;  // no answer: nothing is sent
+        action = ACTION_ACK;
+        done = "acknowledged";
+        break;
+    case 'u':
+        action = ACTION_UNACK;
+        done = "acknowledgement removed";
+        break;
+    case 'D': {
+        char length[TEXT_SIZE];
+        if (!keys_prompt("Downtime: ", length) || length[0] == '\0')
+            return true;
+        seconds = parse_age_filter(length, TEXT_SIZE);
+        if (seconds == 0) {
+            keys_syntax_error("Downtime: ", length);
+            return true;
+        }
+        if (!keys_prompt("Comment: ", comment) || comment[0] == '\0')
+            return true;
+        action = ACTION_DOWNTIME;
+        char until[17];
+        status_change_text(static_cast<int>(time(nullptr) + seconds), until);
+        done = std::string("downtime until ") + until;
+        break;
+    }
+    case 'c':
+        action = ACTION_CHECK;
+        done = "check scheduled";
+        break;
+    default:
+        action = notifications ? ACTION_NOTIFY_OFF : ACTION_NOTIFY_ON;
+        done = notifications ? "notifications disabled" : "notifications enabled";
+        break;
+    }
+    const std::string why = command_run(action, host.c_str(), svc, comment, seconds);
+    if (!why.empty()) {
+        beep();
+        keys_answer(why, PAUSE_ERROR);
+        return true;
+    }
+    keys_answer(done, PAUSE_LABEL);
+    // The daemon's next file shows what the command did.
+    timer_watch();
+    return true;
 }
 
 }  // namespace
@@ -378,8 +477,10 @@ void getch_loop()
         int c = timer_wait_key();
         if (c == ERR)
             return;  // the terminal is gone: leave as for a quit key
-        if (detail_shown())
-            detail_key(c);
+        if (detail_shown()) {
+            if (!keys_action(c))
+                detail_key(c);
+        }
         else if (keys_execute(c))
             return;
         detail_repaint();
