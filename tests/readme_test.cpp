@@ -152,9 +152,11 @@ TEST(Readme, SetUpTableNamesWhatEachCommandInstalls)
 }
 
 // The console on the sample files, 80x24, after the given keys and once the
-// message they show is gone, is the screen block under the README heading.
+// message they show is gone, is the screen block under the README heading;
+// the keys leave end the console.
 void readme_expect_screen(const std::string &heading, const std::string &keys,
-                          const std::string &shows, const std::string &message)
+                          const std::string &shows, const std::string &message,
+                          const std::string &leave = "q")
 {
     const std::string shown = readme_block(heading, "");
     ASSERT_FALSE(shown.empty()) << "no screen block under \"## " << heading << "\"";
@@ -171,7 +173,7 @@ void readme_expect_screen(const std::string &heading, const std::string &keys,
     for (int r = 0; r < 24; r++)
         screen += tty_row(t, r) + "\n";
     EXPECT_EQ(screen, shown);
-    tty_type(t, "q");
+    tty_type(t, leave);
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
@@ -203,6 +205,12 @@ TEST(Readme, ScreenIsTheConsoleOnTheSampleFiles)
 TEST(Readme, TriageScreenShowsTheMarksOfTheSampleFiles)
 {
     readme_expect_screen("Triage", "d", "Down Hosts", "down mode");
+}
+
+TEST(Readme, DetailScreenIsThatOfTheSampleHost)
+{
+    // "q" goes back to the list, the second quits.
+    readme_expect_screen("The detail screen", "u/mail-03\r\r", "Host Detail", "up mode", "qq");
 }
 
 TEST(Readme, HookScriptExampleWorks)
