@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "bench_data.h"
+#include "detail/detail_private.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "status/status.h"
@@ -54,6 +55,20 @@ void BM_RefreshFullCapacity(benchmark::State &state)
         static_cast<double>(bench_data::fs::file_size("status.dat")) / 1e6;
 }
 BENCHMARK(BM_RefreshFullCapacity)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Enter on the file's last service: its stanza read again from the open
+// snapshot, the comments and downtimes after the objects searched for its
+// own, and the rows of an 80-column screen made.
+void BM_DetailOpenLastService(benchmark::State &state)
+{
+    bench_enter();
+    status_refresh();
+    for (auto _ : state) {
+        std::vector<detail_row> rows = detail_record(1, service_list_size - 1, 78);
+        benchmark::DoNotOptimize(rows.data());
+    }
+}
+BENCHMARK(BM_DetailOpenLastService)->Unit(benchmark::kMillisecond);
 
 // The same refresh with "default alert = bell": the problems of each read
 // are compared with those of the previous one.
