@@ -900,4 +900,206 @@ TEST(LiveConsole, AcknowledgementsAndDowntimesShowAndNewProblemsRing)
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
+// --- actions from the console's detail screen, through the daemon's pipe ---
+
+// A console on the daemon with its command pipe as command_file.
+tty live_acting_console(const std::string &dir, const live_daemon &nagios,
+                        const std::vector<std::string> &args)
+{
+    live_console_dir(dir, nagios);
+    write_file(system_rc_path_in(dir),
+               "default command_file = " + nagios.run_dir() + "/nagios.cmd\n");
+    return tty_start(dir, args);
+}
+
+// Opens the detail screen of the one item of the view that passes filter.
+void live_open(const tty &t, const std::string &filter)
+{
+    tty_type(t, "x");
+    tty_type(t, "/");
+    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " Filter:")) << tty_screen(t);
+    tty_type(t, filter);
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, " 1 matches the filter")) << tty_screen(t);
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, " Detail ")) << tty_screen(t);
+}
+
+// Answers a prompt of the command row.
+void live_answer(const tty &t, const std::string &prompt, const std::string &text)
+{
+    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " " + prompt)) << tty_screen(t);
+    tty_type(t, text);
+    tty_keys(t, {"Enter"});
+}
+
+std::string live_key(const live_status &st, const std::string &host, const std::string &service,
+                     const std::string &key)
+{
+    const live_stanza *s = st.find(host, service);
+    return s && s->keys.count(key) ? s->keys.at(key) : "";
+}
+
+TEST(LiveConsole, ActionsOfTheDetailScreenReachTheDaemon)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    // A CRITICAL result of several lines with metrics ("\n" as the pipe
+    // writes a line end).
+    ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL disk"
+                            "\\nfirst extra line\\nsecond extra line|used=90%;80;95;0;100"));
+    ASSERT_TRUE(nagios.wait_for(
+        [](const live_status &st) { return live_key(st, "db-01", "Passive", "current_state") == "2"; },
+        30000))
+        << nagios.daemon_log();
+    const std::string author = harness_sh("id -un | tr -d '\\n'");
+
+    // No timer: what changes on the screen comes from the watch after a command.
+    tty t = live_acting_console(dir, nagios, {"-i", "0", "-l", "c"});
+    ASSERT_TRUE(tty_wait(t, "2 Alerts")) << tty_screen(t) << tty_stderr(t);
+    pane_log log(t);
+    ASSERT_TRUE(log.ok());
+
+    // Acknowledge, back to the list at once: the mark comes without a key.
+    ASSERT_NO_FATAL_FAILURE(live_open(t, "Passive"));
+    log.mark();
+    tty_type(t, "a");
+    ASSERT_NO_FATAL_FAILURE(live_answer(t, "Comment:", "seen live, ticket 9"));
+    ASSERT_TRUE(log.wait("acknowledged")) << printable(log.since());
+    tty_type(t, "q");
+    EXPECT_TRUE(live_wait_row(t, "db-01 Passive", " CRIT/ACK  db-01 Passive  ", 30000))
+        << tty_screen(t) << nagios.daemon_log();
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, "Service Detail")) << tty_screen(t);
+    for (const std::string &shown : {author, std::string("seen live, ticket 9"),
+                                     std::string("first extra line"),
+                                     std::string("second extra line"), std::string("used")})
+        EXPECT_TRUE(tty_wait(t, shown)) << shown << "\n" << tty_screen(t);
+
+    // Remove it.
+    tty_type(t, "u");
+    ASSERT_TRUE(log.wait("acknowledgement removed")) << printable(log.since());
+    tty_type(t, "q");
+    EXPECT_TRUE(live_wait_row(t, "db-01 Passive", " CRITICAL  db-01 Passive  ", 30000))
+        << tty_screen(t) << nagios.daemon_log();
+
+    // A check now advances last_check.
+    live_status st = live_parse(read_file(nagios.status_path()));
+    const long checked = atol(live_key(st, "db-01", "MySQL", "last_check").c_str());
+    ASSERT_NO_FATAL_FAILURE(live_open(t, "MySQL"));
+    log.mark();
+    tty_type(t, "c");
+    ASSERT_TRUE(log.wait("check scheduled")) << printable(log.since());
+    EXPECT_TRUE(nagios.wait_for(
+        [&](const live_status &s) {
+            return atol(live_key(s, "db-01", "MySQL", "last_check").c_str()) > checked;
+        },
+        30000))
+        << nagios.daemon_log();
+
+    // Notifications flip at each "n", as the file has them.
+    for (int i = 0; i < 2; i++) {
+        SCOPED_TRACE(i);
+        st = live_parse(read_file(nagios.status_path()));
+        const std::string was = live_key(st, "db-01", "MySQL", "notifications_enabled");
+        const std::string want = was == "1" ? "0" : "1";
+        ASSERT_TRUE(tty_wait(t, std::string("Notifications   ") +
+                                    (was == "1" ? "enabled" : "disabled")))
+            << tty_screen(t);
+        log.mark();
+        tty_type(t, "n");
+        ASSERT_TRUE(log.wait(want == "1" ? "notifications enabled" : "notifications disabled"))
+            << printable(log.since());
+        EXPECT_TRUE(nagios.wait_for(
+            [&](const live_status &s) {
+                return live_key(s, "db-01", "MySQL", "notifications_enabled") == want;
+            },
+            30000))
+            << nagios.daemon_log();
+        EXPECT_TRUE(tty_wait(t, std::string("Notifications   ") +
+                                    (want == "1" ? "enabled" : "disabled")))
+            << tty_screen(t);
+    }
+    tty_type(t, "q");
+
+    // A downtime of an hour on a host.
+    tty_type(t, "d");
+    ASSERT_TRUE(tty_wait(t, "1 Down Host")) << tty_screen(t);
+    ASSERT_NO_FATAL_FAILURE(live_open(t, "gw-down"));
+    log.mark();
+    const long before = time(nullptr);
+    tty_type(t, "D");
+    ASSERT_NO_FATAL_FAILURE(live_answer(t, "Downtime:", "1h"));
+    ASSERT_NO_FATAL_FAILURE(live_answer(t, "Comment:", "cable swap"));
+    ASSERT_TRUE(log.wait("downtime until")) << printable(log.since());
+    const long after = time(nullptr);
+    tty_type(t, "q");
+    EXPECT_TRUE(live_wait_row(t, "gw-down", " DOWN/DT   gw-down ", 30000))
+        << tty_screen(t) << nagios.daemon_log();
+    st = live_parse(read_file(nagios.status_path()));
+    const live_stanza *dt = st.note("hostdowntime", "gw-down");
+    ASSERT_NE(dt, nullptr) << nagios.daemon_log();
+    const long start = atol(dt->keys.at("start_time").c_str());
+    EXPECT_GE(start, before);
+    EXPECT_LE(start, after);
+    EXPECT_EQ(atol(dt->keys.at("end_time").c_str()), start + 3600);
+    EXPECT_EQ(dt->keys.at("author"), author);
+    EXPECT_EQ(dt->keys.at("comment"), "cable swap");
+
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+}
+
+// Two consoles acknowledging at the same moment: each line reaches the
+// daemon whole.
+TEST(LiveConsole, TwoConsolesAcknowledgingAtOnceWriteWholeLines)
+{
+    LIVE_SKIP_UNLESS_POSSIBLE();
+    const std::string dir = test_dir();
+    live_daemon nagios(dir);
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
+        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    const std::string dir2 = dir + "/second";
+    fs::create_directories(dir2);
+    tty a = live_acting_console(dir, nagios, {"-i", "0", "-l", "c"});
+    tty b = live_acting_console(dir2, nagios, {"-i", "0", "-l", "c"});
+    const std::string comment_a = "first console " + std::string(300, 'a');
+    const std::string comment_b = "second console " + std::string(300, 'b');
+    for (const tty *t : {&a, &b}) {
+        ASSERT_TRUE(tty_wait(*t, "1 Alert")) << tty_screen(*t);
+        ASSERT_NO_FATAL_FAILURE(live_open(*t, "MySQL"));
+        tty_type(*t, "a");
+        ASSERT_TRUE(tty_wait_row(*t, tty_command_row(24), " Comment:")) << tty_screen(*t);
+        tty_type(*t, t == &a ? comment_a : comment_b);
+    }
+    // Both answers typed; the two Enters as close together as can be.
+    tty_keys(a, {"Enter"});
+    tty_keys(b, {"Enter"});
+    auto logged = [&] {
+        return count_of(nagios.daemon_log(), "EXTERNAL COMMAND: ACKNOWLEDGE_SVC_PROBLEM;") >= 2;
+    };
+    ASSERT_TRUE(harness_poll(logged, 30000)) << nagios.daemon_log();
+    const std::string author = harness_sh("id -un | tr -d '\\n'");
+    std::istringstream in(nagios.daemon_log());
+    int whole = 0;
+    for (std::string line; std::getline(in, line);) {
+        if (line.find("ACKNOWLEDGE_SVC_PROBLEM") == std::string::npos)
+            continue;
+        const std::string tail = line.substr(line.find("ACKNOWLEDGE_SVC_PROBLEM"));
+        EXPECT_TRUE(tail == "ACKNOWLEDGE_SVC_PROBLEM;db-01;MySQL;2;1;1;" + author + ";" + comment_a ||
+                    tail == "ACKNOWLEDGE_SVC_PROBLEM;db-01;MySQL;2;1;1;" + author + ";" + comment_b)
+            << line;
+        whole++;
+    }
+    EXPECT_EQ(whole, 2) << nagios.daemon_log();
+    for (const tty *t : {&a, &b}) {
+        tty_type(*t, "q");
+        tty_type(*t, "q");
+        EXPECT_EQ(tty_wait_exit(*t), 0);
+    }
+}
+
 }  // namespace
