@@ -1006,8 +1006,9 @@ TEST(LiveConsole, ActionsOfTheDetailScreenReachTheDaemon)
         st = live_parse(read_file(nagios.status_path()));
         const std::string was = live_key(st, "db-01", "MySQL", "notifications_enabled");
         const std::string want = was == "1" ? "0" : "1";
-        ASSERT_TRUE(tty_wait(t, std::string("Notifications   ") +
-                                    (was == "1" ? "enabled" : "disabled")))
+        // The record names notifications only where they are off.
+        ASSERT_TRUE(was == "1" ? tty_wait_gone(t, "Notifications   disabled")
+                               : tty_wait(t, "Notifications   disabled"))
             << tty_screen(t);
         log.mark();
         tty_type(t, "n");
@@ -1019,8 +1020,8 @@ TEST(LiveConsole, ActionsOfTheDetailScreenReachTheDaemon)
             },
             30000))
             << nagios.daemon_log();
-        EXPECT_TRUE(tty_wait(t, std::string("Notifications   ") +
-                                    (want == "1" ? "enabled" : "disabled")))
+        EXPECT_TRUE(want == "1" ? tty_wait_gone(t, "Notifications   disabled")
+                                : tty_wait(t, "Notifications   disabled"))
             << tty_screen(t);
     }
     tty_type(t, "q");
