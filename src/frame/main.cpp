@@ -11,6 +11,7 @@
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 int main(int argc, char **argv)
 {

@@ -6,12 +6,12 @@
 
 #include <curses.h>
 
-#include "frame/frame.h"
 #include "keys/keys.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 namespace {
 

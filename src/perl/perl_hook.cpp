@@ -4,7 +4,7 @@
 // One interpreter runs the script for the whole run. Every call into it goes
 // through hook_call, so nothing else enters the interpreter; the refresh timer
 // cannot cut into a call because SIGALRM is blocked everywhere but in the key
-// loop's wait (frame/timer.cpp), and hook_call asserts that calls never nest.
+// loop's wait (timer/timer.cpp), and hook_call asserts that calls never nest.
 //
 // A call runs inside call_sv's eval: an exception from the script (a die, a
 // sub the script does not define, a result whose stringification dies) ends

@@ -10,10 +10,10 @@
 
 #include <curses.h>
 
-#include "frame/frame.h"
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 volatile sig_atomic_t refresh_due = 0;
 
