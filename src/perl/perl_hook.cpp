@@ -23,6 +23,8 @@
 #include <cstring>
 #include <string>
 
+#include <fcntl.h>
+
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 
@@ -278,11 +280,27 @@ char perl_arg0[] = "";
 std::string perl_script;
 char *perl_argv[3];
 
+// The script is opened once and checked as a regular file on that open
+// file; the interpreter reads the same file, never the path again (a file
+// put there in between would be read unchecked). Perl takes a script name
+// "/dev/fd/N/NAME" as descriptor N, and names the script NAME in its
+// messages, __FILE__ and $0, as it would the path. It gets a descriptor of
+// its own (closed on exec), which it closes when it is done reading.
+std::string perl_open_script()
+{
+    FILE *script = file_open_regular(hook_script_path);
+    int fd = fcntl(fileno(script), F_DUPFD_CLOEXEC, 0);
+    fclose(script);
+    if (fd < 0)
+        fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
+    return "/dev/fd/" + std::to_string(fd) + "/" + hook_script_path;
+}
+
 }  // namespace
 
 void perl_hook_init()
 {
-    fclose(file_open_regular(hook_script_path));
+    perl_script = perl_open_script();
 
     static bool perl_sys_ready = false;
     if (!perl_sys_ready) {
@@ -297,7 +315,6 @@ void perl_hook_init()
 
     my_perl = perl_alloc();
     perl_construct(my_perl);
-    perl_script = hook_script_path;
     perl_argv[0] = perl_arg0;
     perl_argv[1] = perl_script.data();
     perl_argv[2] = nullptr;
