@@ -17,6 +17,7 @@ int main(int argc, char **argv)
 {
     read_dot_files();
     frame_options(argc, argv);
+    shutdown_save_crash_actions();
     perl_hook_init();
 
     // Names and outputs carry UTF-8; the wide curses build needs the

@@ -296,6 +296,22 @@ std::string perl_open_script()
     return "/dev/fd/" + std::to_string(fd) + "/" + hook_script_path;
 }
 
+// The console's own handlers of the crash signals restore the terminal
+// (frame/shutdown.cpp) and are installed once the script's main program has
+// run. Perl sets a process-wide handler when the script assigns to
+// $SIG{SEGV}; from then on the crash signals' elements of %SIG are read-only,
+// so a hook that assigns (or localises) one ends the console with the
+// eval-error message instead of replacing the console's handler.
+void perl_keep_crash_signals()
+{
+    HV *sig = get_hv("SIG", GV_ADD);
+    for (const char *name : {"SEGV", "BUS", "ILL", "ABRT"}) {
+        SV **element = hv_fetch(sig, name, static_cast<I32>(strlen(name)), 1);
+        if (element && *element)
+            SvREADONLY_on(*element);
+    }
+}
+
 }  // namespace
 
 void perl_hook_init()
@@ -323,6 +339,7 @@ void perl_hook_init()
     if (perl_run(my_perl) > 0)
         fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
 
+    perl_keep_crash_signals();
     hook_runner_cv = newXS_flags(nullptr, hook_runner, __FILE__, nullptr, 0);
     errsv_kept = newSVsv(ERRSV);  // the main program's $@, seen by the test call
     errsv_kept_empty = false;
