@@ -104,47 +104,34 @@ TEST(Faults, SignalsEndTheProgramWithTheTerminalRestored)
 }
 
 // The crash signals give the terminal back too, and still end the program
-// as the signal would have: status 128 + the signal's number. Under a
-// sanitizer the run leaves these signals at their default action, which the
-// sanitizer would otherwise take as a fault of its own to report.
+// as the signal would have: status 128 + the signal's number. A hook script
+// that sets its own handlers for them does not take them over: its handler
+// would let the program go on with the terminal out of its screen mode.
 TEST(Faults, CrashSignalsRestoreTheTerminalAndKeepTheirStatus)
 {
+    struct script_case {
+        const char *name;
+        const char *script;
+    };
     const env_list env = sent_signals_unreported();
-    for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGABRT}) {
-        SCOPED_TRACE(strsignal(signo));
-        const std::string dir = test_dir() + "/" + std::to_string(signo);
-        write_defaults(dir, small_status());
-        tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
-        pid_t pid = guarded_pid(t);
-        ASSERT_GT(pid, 0);
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-        kill(pid, signo);
-        guarded_end e = guarded_wait(t);
-        EXPECT_EQ(e.status, 128 + signo);
-        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
-    }
-}
-
-// A hook script that sets its own handlers for the crash signals does not
-// take them over: the program's handler gives the terminal back and the
-// signal ends the program as it would have, instead of the script's handler
-// letting it go on with the terminal out of its screen mode.
-TEST(Faults, HookScriptsOwnCrashHandlersDoNotKeepTheProgramRunning)
-{
-    const env_list env = sent_signals_unreported();
-    for (int signo : {SIGSEGV, SIGABRT}) {
-        SCOPED_TRACE(strsignal(signo));
-        const std::string dir = test_dir() + "/" + std::to_string(signo);
-        write_defaults(dir, small_status(), OWN_HANDLERS_SCRIPT);
-        tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
-        pid_t pid = guarded_pid(t);
-        ASSERT_GT(pid, 0);
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-        kill(pid, signo);
-        guarded_end e = guarded_wait(t);
-        EXPECT_EQ(e.status, 128 + signo);
-        EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
-        EXPECT_EQ(tty_stderr(t), "");
+    for (const script_case &h : {script_case{"pass-through hooks", PASS_THROUGH_HOOK},
+                                 script_case{"own handlers", OWN_HANDLERS_SCRIPT}}) {
+        for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGABRT}) {
+            SCOPED_TRACE(std::string(h.name) + ": " + strsignal(signo));
+            const std::string dir =
+                test_dir() + "/" + (h.script == PASS_THROUGH_HOOK ? "" : "own-") +
+                std::to_string(signo);
+            write_defaults(dir, small_status(), h.script);
+            tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
+            pid_t pid = guarded_pid(t);
+            ASSERT_GT(pid, 0);
+            ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+            kill(pid, signo);
+            guarded_end e = guarded_wait(t);
+            EXPECT_EQ(e.status, 128 + signo);
+            EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+            EXPECT_EQ(tty_stderr(t), "");
+        }
     }
 }
 
