@@ -11,9 +11,9 @@
 #include <benchmark/benchmark.h>
 #include <curses.h>
 
-#include "frame/frame.h"
 #include "keys/keys.h"
 #include "quelvan.h"
+#include "timer/timer.h"
 
 namespace {
 

@@ -120,4 +120,12 @@ FILE *file_open_regular(const char *path);
 // curses is running (between initscr and the final endwin).
 extern bool curses_active;
 
+// The reader's progress on the command row, written by the reader itself
+// (and nothing while curses is not running: fuzz targets, reader tests).
+constexpr int PAIR_BASE = 4;               // colour pair of the base text (the screen starts it)
+// "reading status.dat..." at the command row's start.
+void progress_begin();
+// "done" behind it; what follows is written in the base colour.
+void progress_end();
+
 #endif

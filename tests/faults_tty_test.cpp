@@ -40,6 +40,43 @@ bool wait_file_text(const std::string &path, const std::string &text, int timeou
                         timeout_ms);
 }
 
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define FAULTS_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define FAULTS_ASAN 1
+#endif
+
+// The sanitizers' options with more of them behind.
+env_list sanitizer_options(const std::string &more)
+{
+    env_list env;
+    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
+        const char *was = getenv(name);
+        env.emplace_back(name, was && *was ? std::string(was) + ":" + more : more);
+    }
+    return env;
+}
+
+// Under a sanitizer a sent crash signal is left at its default action,
+// which the sanitizer would otherwise take as a fault of its own to report.
+env_list sent_signals_unreported()
+{
+    return sanitizer_options("handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_abort=0");
+}
+
+// A hook script with handlers of its own for the crash signals, which let
+// the program go on: its service hook reads address 1 (a real fault) once
+// the file "fault" exists.
+const char *const OWN_HANDLERS_SCRIPT =
+    "$SIG{SEGV} = sub { print STDERR \"own SEGV handler\\n\" };\n"
+    "$SIG{ABRT} = sub { print STDERR \"own ABRT handler\\n\" };\n"
+    "sub host_plugin_hook { $_[0] }\n"
+    "sub service_plugin_hook { my $x = unpack('p', pack('J', 1)) if -e 'fault'; $_[0] }\n"
+    "sub regex_hook { 0 }\n1;\n";
+
 // Signals that end the program give the terminal back: the interrupt and
 // terminate signals through curses' own handlers (status 1), hangup and
 // quit through the program's (the signal's own status).
@@ -67,29 +104,71 @@ TEST(Faults, SignalsEndTheProgramWithTheTerminalRestored)
 }
 
 // The crash signals give the terminal back too, and still end the program
-// as the signal would have: status 128 + the signal's number. Under a
-// sanitizer the run leaves these signals at their default action, which the
-// sanitizer would otherwise take as a fault of its own to report.
+// as the signal would have: status 128 + the signal's number. A hook script
+// that sets its own handlers for them does not take them over: its handler
+// would let the program go on with the terminal out of its screen mode.
 TEST(Faults, CrashSignalsRestoreTheTerminalAndKeepTheirStatus)
 {
-    const std::string no_handlers = "handle_segv=0:handle_sigbus=0:handle_sigill=0:handle_abort=0";
-    env_list env;
-    for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS"}) {
-        const char *was = getenv(name);
-        env.emplace_back(name, was && *was ? std::string(was) + ":" + no_handlers : no_handlers);
+    struct script_case {
+        const char *name;
+        const char *script;
+    };
+    const env_list env = sent_signals_unreported();
+    for (const script_case &h : {script_case{"pass-through hooks", PASS_THROUGH_HOOK},
+                                 script_case{"own handlers", OWN_HANDLERS_SCRIPT}}) {
+        for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGABRT}) {
+            SCOPED_TRACE(std::string(h.name) + ": " + strsignal(signo));
+            const std::string dir =
+                test_dir() + "/" + (h.script == PASS_THROUGH_HOOK ? "" : "own-") +
+                std::to_string(signo);
+            write_defaults(dir, small_status(), h.script);
+            tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
+            pid_t pid = guarded_pid(t);
+            ASSERT_GT(pid, 0);
+            ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+            kill(pid, signo);
+            guarded_end e = guarded_wait(t);
+            EXPECT_EQ(e.status, 128 + signo);
+            EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+            EXPECT_EQ(tty_stderr(t), "");
+        }
     }
-    for (int signo : {SIGSEGV, SIGBUS, SIGILL, SIGABRT}) {
-        SCOPED_TRACE(strsignal(signo));
-        const std::string dir = test_dir() + "/" + std::to_string(signo);
-        write_defaults(dir, small_status());
+}
+
+// The program itself faults: a hook reads a bad address during the first
+// read, or during a refresh by the timer. The script's own handlers do not
+// run; the terminal is given back and the fault ends the program with its
+// status (128 + SIGSEGV), or, under AddressSanitizer, with the sanitizer's
+// report of it (written to a file of the test's own, not to the run's
+// reports).
+TEST(Faults, ARealFaultInAHookRestoresTheTerminal)
+{
+    struct fault_case {
+        const char *when;
+        bool from_start;  // "fault" is there before the program starts
+    };
+    for (const fault_case &c : {fault_case{"first read", true}, fault_case{"timer refresh", false}}) {
+        SCOPED_TRACE(c.when);
+        const std::string dir = test_dir() + "/" + (c.from_start ? "start" : "timer");
+        write_defaults(dir, small_status(), OWN_HANDLERS_SCRIPT);
+        if (c.from_start)
+            write_file(dir + "/fault", "");
+        const env_list env = sanitizer_options("log_path=" + dir + "/asan");
         tty t = guarded_start(dir, {"-i", "1"}, 80, 24, env);
-        pid_t pid = guarded_pid(t);
-        ASSERT_GT(pid, 0);
-        ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
-        kill(pid, signo);
+        if (!c.from_start) {
+            ASSERT_TRUE(tty_wait(t, "Command:", 20000)) << tty_screen(t);
+            write_file(dir + "/fault", "");
+        }
         guarded_end e = guarded_wait(t);
-        EXPECT_EQ(e.status, 128 + signo);
         EXPECT_TRUE(e.restored) << e.before << "\n--- after ---\n" << e.after;
+        EXPECT_EQ(tty_stderr(t).find("own "), std::string::npos) << tty_stderr(t);
+#ifdef FAULTS_ASAN
+        EXPECT_EQ(e.status, 1);
+        const std::string report = harness_sh("cat " + harness_quote(dir) + "/asan.* 2>/dev/null");
+        EXPECT_NE(report.find("SEGV on unknown address"), std::string::npos) << report;
+#else
+        EXPECT_EQ(e.status, 128 + SIGSEGV);
+#endif
     }
 }
 
@@ -211,6 +290,11 @@ TEST(Faults, HookScriptDiesOrExitsAtARefresh)
     const std::vector<hook_case> cases = {
         {"die", "die \"gone away\\n\"", 1, "fatal error: perl eval error: gone away"},
         {"exit", "exit 7", 7, nullptr},
+        // The crash signals' handlers stay the program's.
+        {"own crash handler", "$SIG{SEGV} = sub { 1 }", 1,
+         "fatal error: perl eval error: Modification of a read-only value attempted"},
+        {"own abort handler, localised", "local $SIG{ABRT} = 'IGNORE'", 1,
+         "fatal error: perl eval error: Modification of a read-only value attempted"},
     };
     for (const hook_case &c : cases) {
         SCOPED_TRACE(c.name);

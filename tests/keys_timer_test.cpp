@@ -8,10 +8,10 @@
 
 #include <gtest/gtest.h>
 
-#include "frame/frame.h"
 #include "harness.h"
 #include "quelvan.h"
 #include "keys_tty.h"
+#include "timer/timer.h"
 
 namespace {
 

@@ -72,6 +72,29 @@ TEST(PerlStartUp, MissingScript)
     EXPECT_EQ(r.err, "fatal error: fopen etc/quelvan.pl failed: No such file or directory\n");
 }
 
+// The script is opened once, checked on that open file, and the interpreter
+// reads that same file: no second open of the path (strace sees every open
+// of the process), so a file swapped in between cannot be read unchecked.
+// Its messages still name the path.
+TEST(PerlStartUp, TheScriptIsOpenedOnce)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir, status_file(1700000000),
+                   "open my $f, '>', 'ran.txt' or die; print $f __FILE__, ' ', $0; close $f;\n"
+                   "sub host_plugin_hook { die \"refused\" }\n");
+    int status = -1;
+    const std::string out = harness_sh(
+        "cd " + harness_quote(dir) + " && env TERM=no-such-terminal strace -f -qq -o trace.txt"
+        " -e trace=open,openat,openat2 " + harness_quote(QUELVAN_BINARY) + " 2>&1",
+        &status);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(out, "fatal error: perl eval error: refused at etc/quelvan.pl line 2.\n\r\n");
+    EXPECT_EQ(read_file(dir + "/ran.txt"), "etc/quelvan.pl etc/quelvan.pl");
+    const std::string trace = read_file(dir + "/trace.txt");
+    EXPECT_EQ(count_of(trace, "quelvan.pl\""), 1) << trace;
+    EXPECT_EQ(count_of(trace, "\"/dev/fd/"), 0) << trace;
+}
+
 // A script with compiled modules starts; the test call gets its text before
 // the screen.
 TEST(PerlStartUp, ScriptWithCompiledModulesRuns)

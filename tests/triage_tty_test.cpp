@@ -2,6 +2,7 @@
 // Triage in a real terminal: the marks of handled problems, "H" and the
 // filter texts, the configuration statements, the paging keys of every
 // keyboard, and the alert after a re-read that brings a new problem.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -176,6 +177,12 @@ struct alert_case {
     const char *rc;
     const char *sent;  // what the alert sends to the terminal
 };
+
+// The framework shows a case by its name, not as a dump of its bytes.
+void PrintTo(const alert_case &c, std::ostream *os)
+{
+    *os << c.what;
+}
 
 class TriageAlert : public testing::TestWithParam<alert_case> {};
 

@@ -11,11 +11,13 @@
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 int main(int argc, char **argv)
 {
     read_dot_files();
     frame_options(argc, argv);
+    shutdown_save_crash_actions();
     perl_hook_init();
 
     // Names and outputs carry UTF-8; the wide curses build needs the

@@ -57,10 +57,13 @@ void shutdown_signal(int signo)
     raise(signo);
 }
 
-// The crash signals and what they did before: the default action, or the
-// handler of a sanitizer that reports the fault.
+// The crash signals and what they did before the hook script could touch
+// them: the default action, or the handler of a sanitizer that reports the
+// fault. Never a handler of the script's: one that returns would let the
+// console go on with the terminal out of its screen mode.
 constexpr int shutdown_crash_signals[] = {SIGSEGV, SIGBUS, SIGILL, SIGABRT};
 struct sigaction shutdown_crash_old[std::size(shutdown_crash_signals)];
+bool shutdown_crash_saved = false;
 
 // A stack of its own, so that a stack overflow can still be answered.
 alignas(16) char shutdown_stack[64 * 1024];
@@ -88,6 +91,14 @@ void shutdown_at_exit()
 }
 
 }  // namespace
+
+void shutdown_save_crash_actions()
+{
+    for (size_t i = 0; i < std::size(shutdown_crash_signals); i++)
+        if (sigaction(shutdown_crash_signals[i], nullptr, &shutdown_crash_old[i]) != 0)
+            shutdown_crash_old[i].sa_handler = SIG_DFL;
+    shutdown_crash_saved = true;
+}
 
 void shutdown_save_terminal()
 {
@@ -123,17 +134,18 @@ void shutdown_install()
         ss.ss_flags = 0;
         sigaltstack(&ss, nullptr);
     }
+    // Installed after the script's main program has run, over any handler
+    // it set; the interpreter keeps hooks from setting others (perl_hook_init).
+    if (!shutdown_crash_saved)
+        shutdown_save_crash_actions();
     struct sigaction crash {};
     crash.sa_sigaction = shutdown_crash;
     sigemptyset(&crash.sa_mask);
     crash.sa_flags = SA_SIGINFO | SA_ONSTACK;
     for (size_t i = 0; i < std::size(shutdown_crash_signals); i++) {
-        int signo = shutdown_crash_signals[i];
-        struct sigaction &old = shutdown_crash_old[i];
-        if (sigaction(signo, nullptr, &old) != 0)
-            continue;
+        const struct sigaction &old = shutdown_crash_old[i];
         if (!(old.sa_flags & SA_SIGINFO) && old.sa_handler == SIG_IGN)
             continue;  // an ignored signal stays ignored
-        sigaction(signo, &crash, nullptr);
+        sigaction(shutdown_crash_signals[i], &crash, nullptr);
     }
 }

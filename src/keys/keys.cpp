@@ -10,12 +10,12 @@
 
 #include "command/command.h"
 #include "detail/detail.h"
-#include "frame/frame.h"
 #include "keys/keys.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // One interpreter runs the script for the whole run. Every call into it goes
 // through hook_call, so nothing else enters the interpreter; the refresh timer
 // cannot cut into a call because SIGALRM is blocked everywhere but in the key
-// loop's wait (frame/timer.cpp), and hook_call asserts that calls never nest.
+// loop's wait (timer/timer.cpp), and hook_call asserts that calls never nest.
 //
 // A call runs inside call_sv's eval: an exception from the script (a die, a
 // sub the script does not define, a result whose stringification dies) ends
@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <fcntl.h>
 
 #include "perl/perl_hook.h"
 #include "quelvan.h"
@@ -278,11 +280,43 @@ char perl_arg0[] = "";
 std::string perl_script;
 char *perl_argv[3];
 
+// The script is opened once and checked as a regular file on that open
+// file; the interpreter reads the same file, never the path again (a file
+// put there in between would be read unchecked). Perl takes a script name
+// "/dev/fd/N/NAME" as descriptor N, and names the script NAME in its
+// messages, __FILE__ and $0, as it would the path. It gets a descriptor of
+// its own (closed on exec), which it closes when it is done reading.
+std::string perl_open_script()
+{
+    FILE *script = file_open_regular(hook_script_path);
+    int fd = fcntl(fileno(script), F_DUPFD_CLOEXEC, 0);
+    fclose(script);
+    if (fd < 0)
+        fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
+    return "/dev/fd/" + std::to_string(fd) + "/" + hook_script_path;
+}
+
+// The console's own handlers of the crash signals restore the terminal
+// (frame/shutdown.cpp) and are installed once the script's main program has
+// run. Perl sets a process-wide handler when the script assigns to
+// $SIG{SEGV}; from then on the crash signals' elements of %SIG are read-only,
+// so a hook that assigns (or localises) one ends the console with the
+// eval-error message instead of replacing the console's handler.
+void perl_keep_crash_signals()
+{
+    HV *sig = get_hv("SIG", GV_ADD);
+    for (const char *name : {"SEGV", "BUS", "ILL", "ABRT"}) {
+        SV **element = hv_fetch(sig, name, static_cast<I32>(strlen(name)), 1);
+        if (element && *element)
+            SvREADONLY_on(*element);
+    }
+}
+
 }  // namespace
 
 void perl_hook_init()
 {
-    fclose(file_open_regular(hook_script_path));
+    perl_script = perl_open_script();
 
     static bool perl_sys_ready = false;
     if (!perl_sys_ready) {
@@ -297,7 +331,6 @@ void perl_hook_init()
 
     my_perl = perl_alloc();
     perl_construct(my_perl);
-    perl_script = hook_script_path;
     perl_argv[0] = perl_arg0;
     perl_argv[1] = perl_script.data();
     perl_argv[2] = nullptr;
@@ -306,6 +339,7 @@ void perl_hook_init()
     if (perl_run(my_perl) > 0)
         fatal_perl("fatal error: perl compile of %s failed\r\n", hook_script_path);
 
+    perl_keep_crash_signals();
     hook_runner_cv = newXS_flags(nullptr, hook_runner, __FILE__, nullptr, 0);
     errsv_kept = newSVsv(ERRSV);  // the main program's $@, seen by the test call
     errsv_kept_empty = false;

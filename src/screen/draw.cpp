@@ -332,26 +332,6 @@ void draw_start_colors()
     init_pair(PAIR_BASE, COLOR_CYAN, COLOR_BLACK);
 }
 
-// Both are called from the refresh, which also runs without a screen (the
-// fuzz targets and tests of the reader).
-void draw_progress_reading()
-{
-    if (curses_active && stdscr) {
-        if (wmove(stdscr, LINES - pad - 1, pad) != ERR)
-            waddnstr(stdscr, "reading status.dat...", -1);
-        wrefresh(stdscr);
-    }
-}
-
-void draw_progress_done()
-{
-    if (curses_active && stdscr) {
-        waddnstr(stdscr, "done", -1);
-        draw_pair(PAIR_BASE);
-        wrefresh(stdscr);
-    }
-}
-
 void draw_alert()
 {
     if (!status_alert_take())

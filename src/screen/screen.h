@@ -32,16 +32,10 @@ int draw_page_rows();
 // (a service by its description, which begins with the host name).
 void draw_cursor_on(int mode, const char *host, const char *description);
 
-// --- colours: pairs 1 to 3 for the item levels 0 to 2, pair 4 the base ---
-constexpr int PAIR_BASE = 4;
+// --- colours: pairs 1 to 3 for the item levels 0 to 2, pair 4 (PAIR_BASE) the base ---
 // Starts curses' colours and sets the four pairs (after initscr or newterm).
 void draw_start_colors();
 
-// --- the reader's progress on the command row ---
-// "reading status.dat..." at the row's start.
-void draw_progress_reading();
-// "done" behind it; what follows is written in the base colour.
-void draw_progress_done();
 // After the redraw that follows a re-read: beep or flash (alert_mode) when
 // the re-read brought an unhandled problem that was not there before.
 void draw_alert();

@@ -10,7 +10,6 @@
 #include <memory>
 
 #include "quelvan.h"
-#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -330,7 +329,7 @@ void read_v23_status()
         debug("read_v23_status()...");
         debug("status file is %s", status_file_path);
     }
-    draw_progress_reading();
+    progress_begin();
 
     // The buffer is kept from one read to the next. A fatal error ends the
     // process, except in the fuzz targets, whose exit() leaves the read by

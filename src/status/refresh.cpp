@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "quelvan.h"
-#include "screen/screen.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
@@ -158,6 +157,6 @@ void status_refresh()
 void read_status()
 {
     status_refresh();
-    draw_progress_done();
+    progress_end();
     usleep(150000);
 }

@@ -12,10 +12,10 @@
 #include <curses.h>
 
 #include "detail/detail.h"
-#include "frame/frame.h"
 #include "quelvan.h"
 #include "screen/screen.h"
 #include "status/status.h"
+#include "timer/timer.h"
 
 volatile sig_atomic_t refresh_due = 0;
 
@@ -124,10 +124,10 @@ int timer_wait_key()
         nodelay(stdscr, FALSE);
         if (c != ERR)
             return c;
-        if (timer_watch_until != 0 && (time(nullptr) > timer_watch_until || timer_newer_file())) {
-            const bool newer = time(nullptr) <= timer_watch_until;
-            timer_watch_until = 0;
-            if (newer) {
+        if (timer_watch_until != 0) {
+            if (time(nullptr) > timer_watch_until) {
+                timer_watch_until = 0;
+            } else if (timer_newer_file()) {
                 timer_refresh();
                 continue;
             }
