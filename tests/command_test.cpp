@@ -15,6 +15,7 @@
 #include <functional>
 #include <grp.h>
 #include <pwd.h>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -53,6 +54,9 @@ struct action_case {
     const char *service;
     const char *line;
 };
+
+// Failures name the case, not its bytes.
+void PrintTo(const action_case &c, std::ostream *os) { *os << c.name; }
 
 class ActionLine : public testing::TestWithParam<action_case> {
 protected:

@@ -233,26 +233,29 @@ void record_notes(record_builder &b, const detail_stanza &s, bool host)
 
     if (record_number(s, "problem_has_been_acknowledged", 0) != 0) {
         const long long type = record_number(s, "acknowledgement_type", 0);
-        std::string text = type == 2 ? "sticky" : "normal";
+        const char *kind = type == 2 ? "sticky" : "normal";
         // The newest acknowledgement comment tells who and why.
-        for (auto c = comments.rbegin(); c != comments.rend(); ++c)
-            if (c->entry_type == 4) {
-                text = "by " + c->author + " at " + record_time(c->entry_time) + " (" + text +
-                       "): " + c->text;
-                break;
-            }
-        b.field("Acknowledged", text);
+        auto c = std::find_if(comments.rbegin(), comments.rend(),
+                              [](const detail_comment &n) { return n.entry_type == 4; });
+        if (c == comments.rend()) {
+            b.field("Acknowledged", kind);
+        } else {
+            b.field("Acknowledged", "by " + c->author + " at " + record_time(c->entry_time) +
+                                        ", " + kind);
+            b.field("", c->text);
+        }
     }
     for (const detail_downtime &d : downtimes) {
-        std::string text = "by " + d.author + ", " + record_time(d.start_time) + " to " +
-                           record_time(d.end_time) + (d.fixed ? "" : " (flexible)") + ": " +
-                           d.text;
-        b.field(d.in_effect ? "In downtime" : "Downtime", text);
+        b.field(d.in_effect ? "In downtime" : "Downtime",
+                "by " + d.author + ", " + record_time(d.start_time) + " to " +
+                    record_time(d.end_time) + (d.fixed ? "" : ", flexible"));
+        b.field("", d.text);
     }
     for (const detail_comment &c : comments)
-        if (c.entry_type == 1)
-            b.field("Comment", "by " + c.author + " at " + record_time(c.entry_time) + ": " +
-                                   c.text);
+        if (c.entry_type == 1) {
+            b.field("Comment", "by " + c.author + " at " + record_time(c.entry_time));
+            b.field("", c.text);
+        }
 }
 
 }  // namespace

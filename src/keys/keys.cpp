@@ -340,6 +340,9 @@ bool keys_action(int c)
             keys_syntax_error("Downtime: ", length);
             return true;
         }
+        // The second prompt takes the row of the first, answer and all.
+        keys_label("");
+        wclrtoeol(stdscr);
         if (!keys_prompt("Comment: ", comment) || comment[0] == '\0')
             return true;
         action = ACTION_DOWNTIME;
