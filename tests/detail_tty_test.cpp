@@ -24,9 +24,8 @@ namespace {
 
 const long CREATED = 1700000000;
 const std::string REVERSE = "\x1b[7m";
-// The first item row with the default pad on 24 rows, and rows per page.
+// The first item row with the default pad on 24 rows.
 const int FIRST_ROW = 7;
-const int PAGE_ROWS = 13;
 
 std::vector<std::string> lines_of(const std::string &text)
 {

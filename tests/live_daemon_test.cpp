@@ -342,6 +342,16 @@ private:
             GTEST_SKIP() << "no live Nagios daemon here: " << reason;   \
     } while (0)
 
+// Every live test's start: dir, the test's directory, and nagios, the daemon
+// running there, with each of its objects checked once (the status file of
+// that moment in *st_ptr unless it is null).
+#define LIVE_START(st_ptr)                                              \
+    LIVE_SKIP_UNLESS_POSSIBLE();                                        \
+    const std::string dir = test_dir();                                 \
+    live_daemon nagios(dir);                                            \
+    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, st_ptr))       \
+        << read_file(dir + "/daemon.out") << nagios.daemon_log()
+
 const std::string LONG_CHUNK = "log line 0123456789 abcdefghij klmnopqrst uvwxyz.";
 
 std::string repeat(const std::string &s, int n)
@@ -371,12 +381,8 @@ bool live_all_checked(const live_status &st)
 
 TEST(LiveDaemon, StatusFileHoldsTheConfiguredStates)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
     live_status st;
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(&st);
 
     struct expect_row {
         std::string host, service, state, output;
@@ -414,11 +420,7 @@ TEST(LiveDaemon, StatusFileHoldsTheConfiguredStates)
 
 TEST(LiveDaemon, PassiveResultReachesTheStatusFile)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL sent"));
     EXPECT_TRUE(nagios.wait_for(
         [](const live_status &st) {
@@ -434,11 +436,7 @@ TEST(LiveDaemon, PassiveResultReachesTheStatusFile)
 // command pipe and come back in the status file as the daemon read them.
 TEST(LiveDaemon, CommandWriterAcknowledgesAndSchedulesDowntime)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     settings_reset();
     const std::string pipe = nagios.run_dir() + "/nagios.cmd";
     const std::string author = command_author();
@@ -487,11 +485,7 @@ TEST(LiveDaemon, CommandWriterAcknowledgesAndSchedulesDowntime)
 
 TEST(LiveDaemon, StopEndsTheDaemonAndItsWorkers)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     const std::string run = nagios.run_dir();
     nagios.stop();
     EXPECT_FALSE(fs::exists(run));
@@ -711,12 +705,8 @@ void live_expect_rows(const tty &t, const live_status &st, long created, bool ho
 
 TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
     live_status st;
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(&st);
     live_console_dir(dir, nagios);
 
     // No timer: the screen keeps the one read made at start-up.
@@ -781,11 +771,7 @@ TEST(LiveConsole, ShowsTheDaemonsStatesInEveryModeAndLevel)
 
 TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     live_console_dir(dir, nagios);
 
     tty t = tty_start(dir, {"-i", "2", "-l", "c"});
@@ -831,12 +817,8 @@ bool live_wait_row(const tty &t, const std::string &text, const std::string &beg
 
 TEST(LiveConsole, AcknowledgementsAndDowntimesShowAndNewProblemsRing)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
     live_status st;
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000, &st))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(&st);
     ASSERT_GT(st.program_start, 0);
     live_console_dir(dir, nagios);
     write_file(system_rc_path_in(dir), "default alert = bell\n");
@@ -942,11 +924,7 @@ std::string live_key(const live_status &st, const std::string &host, const std::
 
 TEST(LiveConsole, ActionsOfTheDetailScreenReachTheDaemon)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     // A CRITICAL result of several lines with metrics ("\n" as the pipe
     // writes a line end).
     ASSERT_TRUE(nagios.send("PROCESS_SERVICE_CHECK_RESULT;db-01;Passive;2;PASSIVE CRITICAL disk"
@@ -1058,11 +1036,7 @@ TEST(LiveConsole, ActionsOfTheDetailScreenReachTheDaemon)
 // daemon whole.
 TEST(LiveConsole, TwoConsolesAcknowledgingAtOnceWriteWholeLines)
 {
-    LIVE_SKIP_UNLESS_POSSIBLE();
-    const std::string dir = test_dir();
-    live_daemon nagios(dir);
-    ASSERT_TRUE(nagios.wait_for(live_all_checked, 60000))
-        << read_file(dir + "/daemon.out") << nagios.daemon_log();
+    LIVE_START(nullptr);
     const std::string dir2 = dir + "/second";
     fs::create_directories(dir2);
     tty a = live_acting_console(dir, nagios, {"-i", "0", "-l", "c"});
