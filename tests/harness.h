@@ -31,6 +31,10 @@ void harness_pause(int ms);
 std::string harness_sh(const std::string &cmd, int *status = nullptr);
 // s quoted for the shell.
 std::string harness_quote(const std::string &s);
+// An env(1) assignment for a run of the binary under ptrace (strace), where
+// LeakSanitizer cannot work: the sanitizer build's ASAN_OPTIONS with leak
+// detection off, quoted for the shell (a no-op in other builds).
+std::string harness_no_leaks_env();
 // How often what occurs in text.
 int count_of(const std::string &text, const std::string &what);
 

@@ -84,7 +84,9 @@ TEST(PerlStartUp, TheScriptIsOpenedOnce)
                    "sub host_plugin_hook { die \"refused\" }\n");
     int status = -1;
     const std::string out = harness_sh(
-        "cd " + harness_quote(dir) + " && env TERM=no-such-terminal strace -f -qq -o trace.txt"
+        // Without LeakSanitizer, which cannot work under ptrace.
+        "cd " + harness_quote(dir) + " && env TERM=no-such-terminal " + harness_no_leaks_env() +
+        " strace -f -qq -o trace.txt"
         " -e trace=open,openat,openat2 " + harness_quote(QUELVAN_BINARY) + " 2>&1",
         &status);
     EXPECT_EQ(status, 1);

@@ -515,11 +515,8 @@ TEST(ScreenTty, SwipeSendsABlankFrameBeforeThePaint)
     const std::string trace = dir + "/trace.txt";
     // LeakSanitizer cannot work under ptrace: in the sanitizer build this one
     // run goes without it (every other run of the binary keeps it).
-    const char *asan = getenv("ASAN_OPTIONS");
-    const std::string no_leaks = std::string(asan ? asan : "") + (asan ? ":" : "") +
-                                 "detect_leaks=0";
     std::string cmd = "cd " + harness_quote(dir) + " && exec env HOME=" + harness_quote(dir) +
-                      " TZ=UTC LANG=C.UTF-8 " + harness_quote("ASAN_OPTIONS=" + no_leaks) +
+                      " TZ=UTC LANG=C.UTF-8 " + harness_no_leaks_env() +
                       " strace -o " + harness_quote(trace) +
                       " -ttt -e trace=write -e signal=none -s 1000000 " +
                       harness_quote(QUELVAN_BINARY) + " -b -i 0 2>" +
