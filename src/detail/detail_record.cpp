@@ -30,17 +30,16 @@ constexpr size_t RECORD_CHUNK = 64 * 1024;
 // The label column of the record's rows.
 constexpr int RECORD_LABEL = 16;
 
-// Whether text[from, to) holds a line (after its newline) whose first
-// non-blank byte is the closing brace; scanning resumes at *at.
+// Whether text holds, after a newline at or behind *at, a line whose first
+// non-blank byte is the closing brace; *at is where the next look resumes.
 bool record_closed(const std::string &text, size_t *at)
 {
     for (size_t nl; (nl = text.find('\n', *at)) != std::string::npos;) {
         size_t p = nl + 1;
         while (p < text.size() && (text[p] == ' ' || text[p] == '\t'))
             p++;
-        if (p >= text.size()) {
+        if (p >= text.size())
             return false;  // the line's start may not be all there yet
-        }
         if (text[p] == '}')
             return true;
         *at = nl + 1;
