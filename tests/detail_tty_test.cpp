@@ -693,7 +693,8 @@ TEST(Actions, ARegularFileIsNeverWritten)
     const std::string file = dir + "/not-a-pipe";
     write_file(file, "keep\n");
     write_file(system_rc_path_in(dir), "default command_file = " + file + "\n");
-    tty t = tty_start(dir, {"-i", "0"});
+    // Wide enough for the message with the test directory's whole path in it.
+    tty t = tty_start(dir, {"-i", "0"}, 250, 24);
     ASSERT_TRUE(tty_wait(t, "web HTTP")) << tty_screen(t);
     pane_log log(t);
     ASSERT_TRUE(log.ok());

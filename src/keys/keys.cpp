@@ -283,7 +283,11 @@ void keys_detail()
 void keys_answer(const std::string &text, useconds_t pause)
 {
     keys_label("Command: ");
-    waddnstr(stdscr, text.c_str(), -1);
+    // Cut to the row: a long path in it must not run onto the next one.
+    int y, x;
+    getyx(stdscr, y, x);
+    (void)y;
+    waddnstr(stdscr, draw_cut(text.c_str(), static_cast<long long>(COLS) - x).c_str(), -1);
     wclrtoeol(stdscr);
     wrefresh(stdscr);
     usleep(pause);
