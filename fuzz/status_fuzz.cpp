@@ -30,13 +30,13 @@ sub regex_hook { return 0; }
 1;
 )PERL";
 
-// Whether the process holds the status file open.
-bool fuzz_status_open()
+// How many descriptors of the process hold the status file open.
+int fuzz_status_open()
 {
     DIR *d = opendir("/proc/self/fd");
     if (!d)
         abort();
-    bool open = false;
+    int open = 0;
     while (dirent *e = readdir(d)) {
         char path[64], target[4096];
         snprintf(path, sizeof path, "/proc/self/fd/%s", e->d_name);
@@ -45,7 +45,8 @@ bool fuzz_status_open()
             continue;
         target[n] = '\0';
         size_t len = static_cast<size_t>(n);
-        open = open || (len >= 11 && strcmp(target + len - 11, "/status.dat") == 0);
+        if (len >= 11 && strcmp(target + len - 11, "/status.dat") == 0)
+            open++;
     }
     closedir(d);
     return open;
@@ -125,12 +126,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             status_refresh();
             fuzz_exit_armed = false;
             fuzz_check_snapshot();
-            // A finished read leaves no file open behind it.
-            if (fuzz_status_open())
+            // A finished read keeps its own file open, the snapshot's, and
+            // no other.
+            if (fuzz_status_open() != 1 || status_snapshot_fd() < 0)
                 abort();
         } else if (fuzz_exit_status != 1) {
             abort();  // every fatal error ends with status 1
         }
+        // Nothing of an earlier read stays open beside it.
+        if (fuzz_status_open() > 1)
+            abort();
     }
     return 0;
 }
