@@ -11,6 +11,8 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <initializer_list>
+#include <string_view>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -143,6 +145,16 @@ std::string command_refused(const std::string &why)
 
 }  // namespace
 
+// Appends each field behind a ';'. Appended piece by piece: gcc 12 takes
+// a sum of temporary strings for copies that may overlap (-Wrestrict).
+static void command_fields(std::string &out, std::initializer_list<std::string_view> fields)
+{
+    for (std::string_view f : fields) {
+        out += ';';
+        out += f;
+    }
+}
+
 bool command_build(int action, const char *host, const char *service, const char *author,
                    const char *comment, long long now, long long end, std::string &line,
                    std::string &why)
@@ -164,9 +176,13 @@ bool command_build(int action, const char *host, const char *service, const char
         (svc && !command_name_ok(service, "service description", why)))
         return false;
 
-    std::string out = "[" + std::to_string(now) + "] " + name + ";" + host;
+    std::string out = "[";
+    out += std::to_string(now);
+    out += "] ";
+    out += name;
+    command_fields(out, {host});
     if (svc)
-        out += std::string(";") + service;
+        command_fields(out, {service});
     std::string text;
     if (action == ACTION_ACK || action == ACTION_DOWNTIME) {
         if (!command_name_ok(author, "login name", why) ||
@@ -176,8 +192,7 @@ bool command_build(int action, const char *host, const char *service, const char
     switch (action) {
     case ACTION_ACK:
         // Persistent, so that the comment outlives a restart of the daemon.
-        out += std::string(";") + (ack_sticky ? "2" : "1") + ";" + (ack_notify ? "1" : "0") +
-                ";1;" + author + ";" + text;
+        command_fields(out, {ack_sticky ? "2" : "1", ack_notify ? "1" : "0", "1", author, text});
         break;
     case ACTION_DOWNTIME: {
         long long length;
@@ -186,12 +201,12 @@ bool command_build(int action, const char *host, const char *service, const char
             return false;
         }
         // Fixed, from now to end, triggered by nothing.
-        out += ";" + std::to_string(now) + ";" + std::to_string(end) + ";1;0;" +
-                std::to_string(length) + ";" + author + ";" + text;
+        command_fields(out, {std::to_string(now), std::to_string(end), "1", "0",
+                             std::to_string(length), author, text});
         break;
     }
     case ACTION_CHECK:
-        out += ";" + std::to_string(now);
+        command_fields(out, {std::to_string(now)});
         break;
     }
     out += '\n';
