@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -17,6 +18,7 @@
 #include <pwd.h>
 #include <ostream>
 #include <string>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -411,6 +413,52 @@ TEST_F(CommandPipe, WhatIsNoFifoWithAReaderIsRefusedUntouched)
     EXPECT_TRUE(fs::is_empty(dir_ + "/spool"));
     EXPECT_EQ(entries(), before);
     EXPECT_EQ(arrived(), "");
+}
+
+// The path swapped between the pipe and a regular file as fast as a child
+// can (rename with RENAME_EXCHANGE) while commands are sent: the kind is
+// judged on the file that is then written, so the regular file is never
+// opened for writing (inotify would see it closed after a write open), and
+// what reaches the pipe is whole lines.
+TEST_F(CommandPipe, AFileSwappedInIsNeverOpenedForWriting)
+{
+    const std::string other = dir_ + "/other";
+    write_file(other, "keep\n");
+    int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0) << strerror(errno);
+    ASSERT_GE(inotify_add_watch(watch, other.c_str(), IN_CLOSE_WRITE | IN_MODIFY), 0);
+    pid_t swapper = fork();
+    if (swapper == 0) {
+        alarm(60);
+        for (;;)
+            if (renameat2(AT_FDCWD, fifo_.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) != 0)
+                _exit(2);
+    }
+    ASSERT_GT(swapper, 0);
+    std::string got;
+    int sent = 0, refused = 0;
+    for (int i = 0; i < 5000; i++) {
+        const std::string why = command_send(fifo_.c_str(), LINE);
+        (why.empty() ? sent : refused)++;
+        if (i % 100 == 0)
+            got += arrived();
+    }
+    kill(swapper, SIGKILL);
+    waitpid(swapper, nullptr, 0);
+    got += arrived();
+
+    char events[4096];
+    EXPECT_LT(read(watch, events, sizeof events), 0) << "the regular file was opened for writing";
+    close(watch);
+    // Wherever the two names stand now, the regular file is the one holding "keep".
+    struct stat st;
+    const std::string regular = stat(other.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? other : fifo_;
+    EXPECT_EQ(read_file(regular), "keep\n");
+    EXPECT_GT(sent, 0);
+    EXPECT_GT(refused, 0) << "the swap never met a send: the test proves nothing";
+    EXPECT_EQ(got.size(), LINE.size() * static_cast<size_t>(sent));
+    for (size_t at = 0; at < got.size(); at += LINE.size())
+        EXPECT_EQ(got.compare(at, LINE.size(), LINE), 0) << at;
 }
 
 TEST_F(CommandPipe, OnlyOneWholeSafeLineIsWritten)

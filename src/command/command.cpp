@@ -231,31 +231,40 @@ std::string command_send(const char *path, const std::string &line)
         if (command_control_at(line.c_str() + i))
             return command_refused("a control character in the command: nothing sent");
 
-    // Only a FIFO is opened: a file of any other kind is never touched (a
-    // device could act on the open alone), and nothing is ever created.
-    struct stat st;
-    if (stat(path, &st) != 0) {
+    // Only a FIFO is opened for writing: a file of any other kind is never
+    // opened so (a device could act on the open alone), and nothing is ever
+    // created. The path is looked up once, without opening what it names
+    // (O_PATH); the kind is judged on that very file, and it is that file,
+    // not whatever the path names by then, that is opened for the write.
+    int at = open(path, O_PATH | O_CLOEXEC);
+    if (at < 0) {
         if (errno == ENOENT)
             return command_refused(where + " does not exist: nothing sent");
         if (errno == EACCES)
             return command_refused(command_denied(where));
         return command_refused("cannot reach " + where + ": " + strerror(errno));
     }
-    if (!S_ISFIFO(st.st_mode))
+    struct stat st;
+    if (fstat(at, &st) != 0) {
+        const int error = errno;
+        close(at);
+        return command_refused("cannot reach " + where + ": " + strerror(error));
+    }
+    if (!S_ISFIFO(st.st_mode)) {
+        close(at);
         return command_refused(where + " is " + command_kind(st.st_mode) +
                                ", not the daemon's command pipe: nothing sent");
-    int fd = open(path, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno == ENXIO)
-            return command_refused("the daemon is not reading " + where);
-        if (errno == EACCES)
-            return command_refused(command_denied(where));
-        return command_refused("cannot open " + where + ": " + strerror(errno));
     }
-    // The path may have been replaced between the two looks.
-    if (fstat(fd, &st) != 0 || !S_ISFIFO(st.st_mode)) {
-        close(fd);
-        return command_refused(where + " is no longer a pipe: nothing sent");
+    const std::string same = "/proc/self/fd/" + std::to_string(at);
+    int fd = open(same.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int open_error = errno;
+    close(at);
+    if (fd < 0) {
+        if (open_error == ENXIO)
+            return command_refused("the daemon is not reading " + where);
+        if (open_error == EACCES)
+            return command_refused(command_denied(where));
+        return command_refused("cannot open " + where + ": " + strerror(open_error));
     }
     int error = 0;
     ssize_t n = command_write(fd, line, error);
