@@ -50,6 +50,24 @@ extern int ack_notify;                     // acknowledgements notify the contac
 // Puts every view setting back to its start value.
 void settings_reset();
 
+// --- sites: the daemons the console watches ---
+constexpr int MAX_SITES = 64;              // site statements a configuration may hold
+constexpr int SITE_NAME_SIZE = 33;         // a site's name: up to 32 characters and the NUL
+constexpr int SITE_STATUS = 0;             // a status file (and its command pipe)
+constexpr int SITE_LIVESTATUS_UNIX = 1;    // Livestatus over a unix socket
+constexpr int SITE_LIVESTATUS_TCP = 2;     // Livestatus over TCP
+struct site {
+    char name[SITE_NAME_SIZE];             // letters, digits, '-' and '_'
+    int kind;                              // SITE_*
+    char path[TEXT_SIZE];                  // the status file or the unix socket
+    char host[TEXT_SIZE];                  // TCP: the address, without brackets
+    int port;                              // TCP: 1..65535
+    char command_file[TEXT_SIZE];          // status sites: the command pipe; may be empty
+};
+extern site sites[MAX_SITES];              // the site statements in file order
+extern int site_count;                     // 0: no site statement, the one status file
+extern int site_timeout_secs;              // how long each site's read may take
+
 // --- the snapshot of the last read ---
 // Text fields are NUL-terminated texts in the snapshot's shared arena
 // (status_text), all released together at the next refresh; absent is null.

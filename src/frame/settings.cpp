@@ -32,6 +32,9 @@ int cursor_row = -1;
 char command_file[TEXT_SIZE] = QUELVAN_COMMAND_FILE;  // from the build
 int ack_sticky = 1;
 int ack_notify = 1;
+site sites[MAX_SITES];
+int site_count = 0;
+int site_timeout_secs = 10;
 
 // The same start values as above, for a process that runs the option or
 // configuration code more than once (tests, fuzz targets, benchmarks).
@@ -57,4 +60,6 @@ void settings_reset()
     cursor_row = -1;
     text_copy(command_file, QUELVAN_COMMAND_FILE);
     ack_sticky = ack_notify = 1;
+    site_count = 0;
+    site_timeout_secs = 10;
 }
