@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 constexpr int MAX_ITEMS = 250000;          // capacity of each object table
 constexpr int TEXT_SIZE = 1024;            // size of every settings text and work buffer
@@ -129,6 +130,8 @@ void text_copy(char *dst, const char *src);
 // regular file (after links) is taken, with the reason "not a regular file"
 // otherwise: a FIFO or a device would make the open or the reads wait.
 FILE *file_open_regular(const char *path);
+// The same without ending the program: null with the reason in why.
+FILE *file_try_regular(const char *path, std::string &why);
 // Standard output after curses has been ended (status file and tables).
 [[noreturn]] void fatal_screen(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Standard output after curses has been ended (the hook script's errors);

@@ -495,8 +495,8 @@ TEST_F(CommandPipe, EachSentCommandIsOneLineOfTheDebugLog)
     debugging = 1;
     text_copy(command_file, fifo_.c_str());
     testing::internal::CaptureStderr();
-    const std::string got = command_run(ACTION_DOWNTIME, "web-01", "HTTP", "window", 7200);
-    const std::string none = command_run(ACTION_CHECK, "web;01", nullptr, nullptr, 0);
+    const std::string got = command_run(nullptr, ACTION_DOWNTIME, "web-01", "HTTP", "window", 7200);
+    const std::string none = command_run(nullptr, ACTION_CHECK, "web;01", nullptr, nullptr, 0);
     const std::string log = testing::internal::GetCapturedStderr();
     settings_reset();
     EXPECT_EQ(got, "");

@@ -5,6 +5,7 @@
 // get into it. A line that cannot be sent whole and safe is refused.
 #include "command/command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include <unistd.h>
 #include <utility>
 
+#include "livestatus/livestatus.h"
 #include "quelvan.h"
 
 namespace {
@@ -289,8 +291,8 @@ std::string command_author()
     return pw && pw->pw_name ? pw->pw_name : "";
 }
 
-std::string command_run(int action, const char *host, const char *service, const char *comment,
-                        long long seconds)
+std::string command_run(const site *where, int action, const char *host, const char *service,
+                        const char *comment, long long seconds)
 {
     const long long now = time(nullptr);
     const std::string author = command_author();
@@ -300,5 +302,15 @@ std::string command_run(int action, const char *host, const char *service, const
         return command_refused("the downtime is too long: nothing sent");
     if (!command_build(action, host, service, author.c_str(), comment, now, end, line, why))
         return command_refused(why);
-    return command_send(command_file, line);
+    if (!where)
+        return command_send(command_file, line);
+    if (where->kind == SITE_STATUS)
+        return command_send(where->command_file, line);
+    // Livestatus takes the same line behind its own word, on a connection
+    // of its own.
+    const int64_t deadline =
+        livestatus_now_ms() + std::min<int64_t>(site_timeout_secs, COMMAND_WAIT_SECONDS) * 1000;
+    if (!livestatus_command(*where, "COMMAND " + line, deadline, why))
+        return std::string("not sent: ") + why;
+    return "";
 }

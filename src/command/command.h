@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "quelvan.h"
+
 // The actions an operator can take on one host or service.
 constexpr int ACTION_ACK = 0;         // acknowledge the problem (ack_sticky, ack_notify)
 constexpr int ACTION_UNACK = 1;       // remove the acknowledgement
@@ -28,10 +30,13 @@ bool command_build(int action, const char *host, const char *service, const char
 std::string command_send(const char *path, const std::string &line);
 // The login name of the real user, from the password database ("" if none).
 std::string command_author();
+// The longest a Livestatus site is waited for to take a command.
+constexpr int COMMAND_WAIT_SECONDS = 5;
 // An action of the operator at the clock's time: built with command_author()
-// and sent to command_file; seconds is the length of a downtime. "" when it
-// was sent, otherwise the message for the command row.
-std::string command_run(int action, const char *host, const char *service, const char *comment,
-                        long long seconds);
+// and sent to where (null: command_file without site statements: a status
+// site's command file, or a Livestatus site's socket); seconds is the length
+// of a downtime. "" when it was sent, otherwise the message for the command row.
+std::string command_run(const site *where, int action, const char *host, const char *service,
+                        const char *comment, long long seconds);
 
 #endif

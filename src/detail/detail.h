@@ -88,10 +88,10 @@ void detail_open(int mode, int idx);
 bool detail_shown();
 // The object shown, for a command to the daemon: hosts (mode 0) or
 // services, its host name and service description as the file gives them,
-// its level and whether its notifications are on. False when it has left
-// the snapshot.
+// its level, whether its notifications are on and its site (-1 without
+// site statements). False when it has left the snapshot.
 bool detail_target(int &mode, std::string &host, std::string &service, int &level,
-                   bool &notifications);
+                   bool &notifications, int &site);
 // Carries out a key of the detail screen, without the redraw that follows.
 void detail_key(int c);
 // Draws the detail screen from the snapshot: after a new read, the same

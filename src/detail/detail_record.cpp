@@ -13,9 +13,11 @@
 
 #include "detail/detail.h"
 #include "detail/detail_private.h"
+#include "livestatus/livestatus.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 
 namespace {
@@ -26,6 +28,8 @@ constexpr size_t RECORD_STANZA_MAX = 16u << 20;
 // behind it than this is read only this far.
 constexpr size_t RECORD_NOTES_MAX = 64u << 20;
 constexpr size_t RECORD_CHUNK = 64 * 1024;
+// The longest a Livestatus site is waited for while the screen opens.
+constexpr int64_t RECORD_WAIT_SECONDS = 3;
 
 // The label column of the record's rows.
 constexpr int RECORD_LABEL = 16;
@@ -49,10 +53,9 @@ bool record_closed(const std::string &text, size_t *at)
 
 // Bytes of the snapshot's file from offset: up to the end of its stanza
 // when one_stanza, else up to the end of the file; never more than cap.
-std::string record_pread(int64_t offset, size_t cap, bool one_stanza)
+std::string record_pread(int fd, int64_t offset, size_t cap, bool one_stanza)
 {
     std::string text;
-    const int fd = status_snapshot_fd();
     if (fd < 0 || offset < 0)
         return text;
     size_t scanned = 0;
@@ -218,13 +221,36 @@ const char *record_host_state(const char *host)
     return nullptr;
 }
 
-void record_notes(record_builder &b, const detail_stanza &s, bool host)
+// The text the record of item idx is read from: its stanza, or (notes) the
+// comment and downtime stanzas of its source. A Livestatus site is asked
+// anew, unless it has stopped answering: the list's item is all there is.
+std::string record_source(int mode, int idx, bool notes)
+{
+    const int k = site_of_item(mode, idx);
+    if (k >= 0 && sites[k].kind != SITE_STATUS) {
+        std::string host, service, why;
+        if (site_stale(k) || !site_source_names(mode, idx, host, service))
+            return "";
+        const int64_t deadline =
+            livestatus_now_ms() + std::min<int64_t>(site_timeout_secs, RECORD_WAIT_SECONDS) * 1000;
+        const char *svc = mode == 0 ? nullptr : service.c_str();
+        return notes ? livestatus_notes(sites[k], host.c_str(), svc, deadline, why)
+                     : livestatus_stanza(sites[k], host.c_str(), svc, deadline, why);
+    }
+    const int fd = site_snapshot_fd(k);
+    if (notes)
+        return record_pread(fd, site_notes_offset(k), RECORD_NOTES_MAX, false);
+    const int64_t offset = mode == 0 ? host_idx_to_offset[idx] : service_idx_to_offset[idx];
+    return record_pread(fd, offset, RECORD_STANZA_MAX, true);
+}
+
+void record_notes(record_builder &b, const detail_stanza &s, bool host, int mode, int idx)
 {
     const std::string *name = detail_value(s, "host_name");
     const std::string *description = host ? nullptr : detail_value(s, "service_description");
     if (!name || (!host && !description))
         return;
-    std::string tail = record_pread(status_notes_offset, RECORD_NOTES_MAX, false);
+    std::string tail = record_source(mode, idx, true);
     std::vector<detail_comment> comments;
     std::vector<detail_downtime> downtimes;
     detail_notes(tail.data(), tail.size(), name->c_str(),
@@ -262,8 +288,7 @@ void record_notes(record_builder &b, const detail_stanza &s, bool host)
 // The object's stanza, read again from the snapshot's file.
 static detail_stanza record_stanza(int mode, int idx)
 {
-    const int64_t offset = mode == 0 ? host_idx_to_offset[idx] : service_idx_to_offset[idx];
-    std::string text = record_pread(offset, RECORD_STANZA_MAX, true);
+    std::string text = record_source(mode, idx, false);
     detail_stanza s;
     detail_read_stanza(text.data(), text.size(), s);
     return s;
@@ -347,7 +372,7 @@ std::vector<detail_row> detail_record(int mode, int idx, long long width)
     if (host)
         b.field("Services", record_service_counts(it.host_name ? it.host_name : ""));
 
-    record_notes(b, s, host);
+    record_notes(b, s, host, mode, idx);
     if (record_number(s, "notifications_enabled", 1) == 0)
         b.field("Notifications", "disabled");
     if (record_number(s, "active_checks_enabled", 1) == 0)

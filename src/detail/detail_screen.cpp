@@ -12,6 +12,7 @@
 #include "detail/detail_private.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 
 namespace {
@@ -114,7 +115,7 @@ bool detail_shown()
 }
 
 bool detail_target(int &mode, std::string &host, std::string &service, int &level,
-                   bool &notifications)
+                   bool &notifications, int &site)
 {
     if (!detail.shown)
         return false;
@@ -123,6 +124,7 @@ bool detail_target(int &mode, std::string &host, std::string &service, int &leve
         return false;
     mode = detail.mode;
     level = mode == 0 ? host_idx_to_level[detail.idx] : service_idx_to_level[detail.idx];
+    site = site_of_item(mode, detail.idx);
     return detail_facts(mode, detail.idx, host, service, notifications);
 }
 

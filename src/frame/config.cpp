@@ -17,12 +17,12 @@
 
 namespace {
 
-constexpr int CONFIG_TOKENS = 4;  // subject, key, operator, value
+constexpr int CONFIG_TOKENS = 5;  // subject, key, operator, value, a site's command file
 
 bool config_is_separator(char c) { return c == ' ' || c == '\t'; }
 
-// Splits line in place at runs of blanks and tabs into at most four tokens;
-// whatever follows the fourth is ignored. Returns how many were found.
+// Splits line in place at runs of blanks and tabs into at most five tokens;
+// whatever follows the fifth is ignored (and the fifth by all but sites). Returns how many were found.
 int config_split(char *line, char *tokens[CONFIG_TOKENS])
 {
     int n = 0;
@@ -128,6 +128,103 @@ bool config_word(const char *value, const char *on, const char *off, int &flag)
     return true;
 }
 
+bool config_site_name(const char *name)
+{
+    size_t len = strlen(name);
+    if (len == 0 || len >= SITE_NAME_SIZE)
+        return false;
+    for (const char *p = name; *p; p++)
+        if (!isalnum(static_cast<unsigned char>(*p)) && *p != '-' && *p != '_')
+            return false;
+    for (int i = 0; i < site_count; i++)
+        if (strcmp(sites[i].name, name) == 0)
+            return false;
+    return true;
+}
+
+// A TCP port: 1..65535 in decimal digits only.
+bool config_port(const char *text, int &port)
+{
+    if (*text == '\0' || strlen(text) > 5)
+        return false;
+    long n = 0;
+    for (const char *p = text; *p; p++) {
+        if (!isdigit(static_cast<unsigned char>(*p)))
+            return false;
+        n = n * 10 + (*p - '0');
+    }
+    if (n < 1 || n > 65535)
+        return false;
+    port = static_cast<int>(n);
+    return true;
+}
+
+// A Livestatus address: a path (it holds a '/'), HOST:PORT or [IPV6]:PORT.
+bool config_livestatus(const char *address, site &s)
+{
+    if (strchr(address, '/')) {
+        if (strlen(address) >= TEXT_SIZE)
+            return false;
+        s.kind = SITE_LIVESTATUS_UNIX;
+        text_copy(s.path, address);
+        return true;
+    }
+    const char *colon;
+    const char *host = address;
+    size_t host_len;
+    if (address[0] == '[') {
+        const char *close = strchr(address, ']');
+        if (!close || close[1] != ':')
+            return false;
+        host = address + 1;
+        host_len = static_cast<size_t>(close - host);
+        colon = close + 1;
+        if (memchr(host, ':', host_len) == nullptr)
+            return false;  // brackets are for IPv6 addresses
+    } else {
+        colon = strchr(address, ':');
+        if (!colon || strchr(colon + 1, ':'))
+            return false;  // an IPv6 address goes in brackets
+        host_len = static_cast<size_t>(colon - address);
+    }
+    if (host_len == 0 || host_len >= TEXT_SIZE || !config_port(colon + 1, s.port))
+        return false;
+    for (size_t i = 0; i < host_len; i++) {
+        unsigned char c = static_cast<unsigned char>(host[i]);
+        if (!isalnum(c) && c != '.' && c != '-' && c != ':' && c != '_')
+            return false;
+    }
+    memcpy(s.host, host, host_len);
+    s.host[host_len] = '\0';
+    s.kind = SITE_LIVESTATUS_TCP;
+    return true;
+}
+
+// "site NAME = status:PATH [COMMAND_FILE]", "site NAME = livestatus:ADDRESS".
+bool config_site(const char *name, const char *value, const char *command)
+{
+    if (site_count >= MAX_SITES || !config_site_name(name))
+        return false;
+    site s{};
+    snprintf(s.name, sizeof s.name, "%s", name);
+    if (strncmp(value, "status:", 7) == 0) {
+        if (value[7] == '\0' || strlen(value + 7) >= TEXT_SIZE ||
+            (command && strlen(command) >= TEXT_SIZE))
+            return false;
+        s.kind = SITE_STATUS;
+        text_copy(s.path, value + 7);
+        if (command)
+            text_copy(s.command_file, command);
+    } else if (strncmp(value, "livestatus:", 11) == 0) {
+        if (command || !config_livestatus(value + 11, s))
+            return false;
+    } else {
+        return false;
+    }
+    sites[site_count++] = s;
+    return true;
+}
+
 // Applies one statement; false when it is a syntax error (nothing changed).
 bool config_statement(char *line)
 {
@@ -137,10 +234,13 @@ bool config_statement(char *line)
         return false;  // blanks and tabs only
     if (tok[0][0] == '#')
         return true;  // an indented comment
-    if (n < CONFIG_TOKENS)
+    if (n < 4)
         return false;
     const char *subject = tok[0], *key = tok[1], *op = tok[2], *value = tok[3];
     char regex[TEXT_SIZE];
+
+    if (strcmp(subject, "site") == 0)
+        return strcmp(op, "=") == 0 && config_site(key, value, n > 4 ? tok[4] : nullptr);
 
     if (strcmp(subject, "default") == 0 && strcmp(key, "text") == 0) {
         bool positive = strcmp(op, "=~") == 0;
@@ -206,6 +306,15 @@ bool config_statement(char *line)
         text_copy(command_file, strcmp(value, "none") == 0 ? "" : value);
         return true;
     }
+    if (strcmp(key, "site_timeout") == 0) {
+        char scratch[TEXT_SIZE];
+        text_copy(scratch, value);
+        int secs = parse_age_filter(scratch, TEXT_SIZE);
+        if (secs <= 0)
+            return false;
+        site_timeout_secs = secs;
+        return true;
+    }
     if (strcmp(key, "ack") == 0)
         return config_word(value, "sticky", "normal", ack_sticky);
     if (strcmp(key, "ack_notify") == 0)
@@ -219,6 +328,7 @@ void read_dot_files()
 {
     for (int i = 0; i < NUM_FKEYS; i++)
         fkey_name_filters[i][0] = fkey_not_name_filters[i][0] = '\0';
+    site_count = 0;
     read_dot_file(system_rc_path);
     if (const char *home = getenv("HOME")) {
         char path[TEXT_SIZE];

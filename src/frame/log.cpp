@@ -93,6 +93,28 @@ FILE *file_open_regular(const char *path)
     return f;
 }
 
+FILE *file_try_regular(const char *path, std::string &why)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat st;
+    FILE *f = nullptr;
+    const char *reason = nullptr;
+    if (fd >= 0 && fstat(fd, &st) == 0) {
+        int flags = fcntl(fd, F_GETFL);
+        if (!S_ISREG(st.st_mode))
+            reason = "not a regular file";
+        else if (flags != -1 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != -1)
+            f = fdopen(fd, "r");
+    }
+    if (f)
+        return f;
+    char buf[256];
+    why = reason ? reason : strerror_r(errno, buf, sizeof buf);
+    if (fd >= 0)
+        close(fd);
+    return nullptr;
+}
+
 // Standard output, with curses ended first so that the message is read on
 // a working terminal.
 [[noreturn]] static void log_vfatal_screen(const char *format, va_list ap)

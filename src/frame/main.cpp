@@ -10,6 +10,7 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 #include "timer/timer.h"
 
@@ -41,7 +42,7 @@ int main(int argc, char **argv)
     debug("%s", "");
 
     timer_install();
-    read_status();
+    site_read(true);
     draw_screen();
     timer_start();
     getch_loop();

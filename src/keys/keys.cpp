@@ -14,6 +14,7 @@
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 #include "timer/timer.h"
 
@@ -299,17 +300,29 @@ bool keys_action(int c)
 {
     if (c != 'a' && c != 'u' && c != 'D' && c != 'c' && c != 'n')
         return false;
-    if (command_file[0] == '\0') {
+    if (site_count == 0 && command_file[0] == '\0') {
         beep();
         keys_answer("no command file (default command_file in quelvanrc)", PAUSE_ERROR);
         return true;
     }
-    int mode, level;
+    int mode, level, at = -1;
     std::string host, service;
     bool notifications;
-    if (!detail_target(mode, host, service, level, notifications)) {
+    const bool found = detail_target(mode, host, service, level, notifications, at);
+    // A site's commands go to that site: its pipe, or its Livestatus socket.
+    const site *where = at >= 0 ? &sites[at] : nullptr;
+    if (where && where->kind == SITE_STATUS && where->command_file[0] == '\0') {
         beep();
-        keys_answer("no longer in the status file", PAUSE_ERROR);
+        keys_answer(std::string("no command file for site ") + where->name +
+                        " (a fifth word of its site statement)",
+                    PAUSE_ERROR);
+        return true;
+    }
+    if (!found) {
+        beep();
+        keys_answer(where && where->kind != SITE_STATUS ? "no answer from its site"
+                                                        : "no longer in the status file",
+                    PAUSE_ERROR);
         return true;
     }
     const char *svc = mode == 0 ? nullptr : service.c_str();
@@ -364,7 +377,7 @@ bool keys_action(int c)
         done = notifications ? "notifications disabled" : "notifications enabled";
         break;
     }
-    const std::string why = command_run(action, host.c_str(), svc, comment, seconds);
+    const std::string why = command_run(where, action, host.c_str(), svc, comment, seconds);
     if (!why.empty()) {
         beep();
         keys_answer(why, PAUSE_ERROR);
@@ -417,7 +430,7 @@ bool keys_execute(int c)
         break;
     case CTRL_L: case 'r':
         timer_stop();
-        read_status();
+        site_read(false);
         timer_start();
         need_swipe = 1;
         break;

@@ -39,4 +39,34 @@ bool livestatus_command(const site &s, const std::string &line, int64_t deadline
 // Closes fd when open.
 void livestatus_close(int &fd);
 
+// The replies of one read of a site, before anything of them is taken.
+struct livestatus_fetched {
+    livestatus_reply status;    // GET status: the daemon's start time
+    livestatus_reply hosts;     // GET hosts
+    livestatus_reply services;  // GET services
+    int64_t now = 0;            // the time of the reply: the site's present moment
+};
+// Queries the site's tables on fd before deadline; touches nothing but its
+// arguments, so that sites are fetched side by side. False with why (an
+// error status with its message among the reasons).
+bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
+                      std::string &why);
+// Reads the replies into the tables through the completion steps (hooks
+// included); false with why where a reply does not parse, its rows are not
+// of the columns asked for or the tables cannot hold them: the tables then
+// hold a partial read.
+bool livestatus_fill(const livestatus_fetched &f, std::string &why);
+// The description of each service of the last fill as the site gave it
+// (a text in the snapshot's arena), by the service's index.
+extern std::vector<char *> livestatus_descriptions;
+
+// For the detail screen, on a connection of its own: the object's record
+// (service null: the host) as a status file's stanza, and its comments and
+// downtimes as the stanzas a status file has for them. Empty with why when
+// the site gives nothing.
+std::string livestatus_stanza(const site &s, const char *host, const char *service,
+                              int64_t deadline_ms, std::string &why);
+std::string livestatus_notes(const site &s, const char *host, const char *service,
+                             int64_t deadline_ms, std::string &why);
+
 #endif

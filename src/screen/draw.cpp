@@ -15,6 +15,7 @@
 
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 
 namespace {
@@ -126,6 +127,26 @@ long long draw_right(const std::string &text)
     return static_cast<long long>(draw_cols) - header_pad - draw_width(text.c_str());
 }
 
+// The lines of the sites without answer from row on, in the colour of a
+// problem; returns how many rows they take.
+long long draw_site_rows(long long row)
+{
+    const std::vector<std::string> lines = site_failure_lines();
+    const int rows = select_site_rows();
+    if (rows == 0)
+        return 0;
+    draw_pair(3);
+    for (int k = 0; k < rows; k++) {
+        std::string text = lines[static_cast<size_t>(k)];
+        if (k == rows - 1 && lines.size() > static_cast<size_t>(rows))
+            text = std::to_string(lines.size() - static_cast<size_t>(k)) +
+                   " sites do not answer";
+        draw_at(row + k, header_pad, text);
+    }
+    draw_pair(PAIR_BASE);
+    return rows;
+}
+
 void draw_item_line(long long row, int idx)
 {
     const long long p = pad;
@@ -157,6 +178,10 @@ void draw_item_line(long long row, int idx)
     if (color != 0 || under_cursor)
         draw_paint_row(row);
     draw_at(row, p, state);
+
+    // An item of a site that does not answer is as its last good read gave it.
+    if (site_stale(site_of_item(object_mode, idx)))
+        draw_at(row, p + 9, "?");
 
     const long long w = static_cast<long long>(draw_cols) - 2 * p - 38;
     if (w > 0) {
@@ -218,22 +243,24 @@ void draw_screen()
 
     draw_title_row(count);
 
-    draw_at(p + 4, p, "Status   ");
-    draw_at(p + 4, draw_cols - p - 41, "Plugin Output");
-    draw_at(p + 4, p + 10, "Description");
-    draw_at(p + 4, draw_cols - p - 27, "   Last Change     Duration");
+    // The sites without answer, under the header; the list moves down.
+    const long long q = p + draw_site_rows(p + 3);
+    draw_at(q + 4, p, "Status   ");
+    draw_at(q + 4, draw_cols - p - 41, "Plugin Output");
+    draw_at(q + 4, p + 10, "Description");
+    draw_at(q + 4, draw_cols - p - 27, "   Last Change     Duration");
 
-    draw_at(p + 5, p, "-------- ");
+    draw_at(q + 5, p, "-------- ");
     const long long dashes = draw_cols - p - 28 - (p + 10);
     if (dashes > 0)
-        draw_at(p + 5, p + 10, std::string(static_cast<size_t>(dashes > draw_cols ? draw_cols
+        draw_at(q + 5, p + 10, std::string(static_cast<size_t>(dashes > draw_cols ? draw_cols
                                                                                  : dashes),
                                            '-'));
-    draw_at(p + 5, draw_cols - p - 27, " ----------------  --------");
+    draw_at(q + 5, draw_cols - p - 27, " ----------------  --------");
 
     select_candidates(seen_items);
     draw_rows.clear();
-    const int matched = select_walk(seen_items, begin_item, p + 6, draw_lines - p - 3,
+    const int matched = select_walk(seen_items, begin_item, q + 6, draw_lines - p - 3,
                                     draw_item_line);
     debug("items_matched is %d", matched);
     debug("total_items_matched is %d", matched);

@@ -45,6 +45,10 @@ void draw_alert();
 int select_level_total();
 // Item rows of a terminal of lines rows: lines - 2 * pad - 9 (may be 0 or less).
 long long select_page_size(int lines);
+// Rows under the header that name the sites without answer (at most
+// SELECT_SITE_ROWS; the last then counts the rest).
+constexpr int SELECT_SITE_ROWS = 4;
+int select_site_rows();
 // Pages for n matches; 0 when there is no item row at all.
 int select_page_count(int n, long long page_size);
 // The provisional page count of the level total (into num_pages), the page

@@ -5,8 +5,11 @@
 #include <cstring>
 
 #include "perl/perl_hook.h"
+#include <algorithm>
+
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 
 // The level setting of the current object mode.
@@ -29,9 +32,15 @@ int select_level_total()
     }
 }
 
+int select_site_rows()
+{
+    const int failing = static_cast<int>(site_failure_lines().size());
+    return std::min(failing, SELECT_SITE_ROWS);
+}
+
 long long select_page_size(int lines)
 {
-    return static_cast<long long>(lines) - 2LL * pad - 9;
+    return static_cast<long long>(lines) - 2LL * pad - 9 - select_site_rows();
 }
 
 int select_page_count(int n, long long page_size)
@@ -119,7 +128,8 @@ static bool select_passes(int idx, char *text)
         const item &it = object_mode == 0 ? host_list[idx] : service_list[idx];
         // Measured in 64 bits: a change time far from the file's time must
         // not wrap into a small or negative age.
-        const int64_t age = static_cast<int64_t>(last_update_int) - it.last_state_change;
+        const int64_t age =
+            static_cast<int64_t>(site_item_now(object_mode, idx)) - it.last_state_change;
         if ((set & FILTER_AGE) && age > age_filter_secs)
             return false;
         if ((set & FILTER_OKAY_AGE) && age > age_okay_filter_secs) {

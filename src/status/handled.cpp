@@ -235,6 +235,28 @@ void status_alert_check()
     alert_previous = 1 - alert_previous;
 }
 
+char *status_kept_description(int i)
+{
+    const size_t k = static_cast<size_t>(i);
+    return k < alert_descriptions.size() ? alert_descriptions[k] : nullptr;
+}
+
+void status_set_kept_description(int i, char *description)
+{
+    if (alert_descriptions.size() < static_cast<size_t>(MAX_ITEMS)) {
+        if (!description)
+            return;
+        alert_descriptions.resize(MAX_ITEMS);
+    }
+    alert_descriptions[static_cast<size_t>(i)] = description;
+}
+
+void status_alert_site()
+{
+    if (alert_mode != 0)
+        alert_due = true;
+}
+
 bool status_alert_take()
 {
     const bool due = alert_due;

@@ -3,11 +3,13 @@
 // then reads each host and service stanza into the next item of its table,
 // searching the stanza for its keys in a fixed order.
 #include <bit>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "quelvan.h"
 #include "status/status.h"
@@ -255,57 +257,107 @@ bool reader_search(reader_file &r, reader_line &l, const char (&key)[N], reader_
     }
 }
 
-[[noreturn]] void reader_missing(const char *key, const char *stanza)
+// Where a failed read's reason goes: null ends the program with the
+// reader's fatal message, as a lone status file does.
+std::string *reader_why = nullptr;
+
+// A fatal error of the read: the message on the screen channel, or its
+// short reason into reader_why and false.
+bool reader_fail(const char *reason, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+bool reader_fail(const char *reason, const char *format, ...)
 {
-    fatal_screen("fatal error: %s: could not find \"%s\" for %s stanza preceeding line %d\n",
-                 status_file_path, key, stanza, line);
+    char message[2 * TEXT_SIZE + 256];
+    va_list ap;
+    va_start(ap, format);
+    vsnprintf(message, sizeof message, format, ap);
+    va_end(ap);
+    if (!reader_why)
+        fatal_screen("%s", message);
+    *reader_why = reason;
+    return false;
 }
 
-void reader_host(reader_file &r, reader_line &l, int64_t offset)
+bool reader_missing(const char *path, const char *key, const char *stanza)
+{
+    std::string reason = std::string("could not find \"") + key + "\" for " + stanza +
+                         " stanza preceeding line " + std::to_string(line);
+    return reader_fail(reason.c_str(),
+                       "fatal error: %s: could not find \"%s\" for %s stanza preceeding line %d\n",
+                       path, key, stanza, line);
+}
+
+bool reader_host(reader_file &r, reader_line &l, int64_t offset, const char *path)
 {
     if (host_list_size >= MAX_ITEMS)
-        fatal_screen("fatal error: too many hosts!\nincrease MAX_ITEMS in quelvan\n");
+        return reader_fail("too many hosts",
+                           "fatal error: too many hosts!\nincrease MAX_ITEMS in quelvan\n");
     int i = host_list_size;
     host_idx_to_offset[i] = offset;
     reader_notes notes;
     if (!reader_search(r, l, "host_name", notes))
-        reader_missing("host_name", "host");
+        return reader_missing(path, "host_name", "host");
     complete_host_name(i, l.value, l.value_len);
     if (!reader_search(r, l, "current_state", notes))
-        reader_missing("current_state", "host");
+        return reader_missing(path, "current_state", "host");
     complete_host_state(i, l.value, l.value_len);
     if (!reader_search(r, l, "plugin_output", notes))
-        reader_missing("plugin_output", "host");
+        return reader_missing(path, "plugin_output", "host");
     complete_host_output(i, l.value, l.value_len);
     if (!reader_search(r, l, "last_state_change", notes))
-        reader_missing("last_state_change", "host");
+        return reader_missing(path, "last_state_change", "host");
     complete_host_change(i, l.value, l.value_len, notes.unchecked, notes.checked);
     host_idx_to_marks[i] = notes.marks;
+    return true;
 }
 
-void reader_service(reader_file &r, reader_line &l, int64_t offset)
+bool reader_service(reader_file &r, reader_line &l, int64_t offset, const char *path)
 {
     if (service_list_size >= MAX_ITEMS)
-        fatal_screen("fatal error: too many services!\nincrease MAX_ITEMS in quelvan\n");
+        return reader_fail("too many services",
+                           "fatal error: too many services!\nincrease MAX_ITEMS in quelvan\n");
     int i = service_list_size;
     service_idx_to_offset[i] = offset;
     reader_notes notes;
     if (!reader_search(r, l, "host_name", notes))
-        reader_missing("host_name", "service");
+        return reader_missing(path, "host_name", "service");
     complete_service_name(i, l.value, l.value_len);
     if (!reader_search(r, l, "service_description", notes))
-        reader_missing("service_description", "service");
+        return reader_missing(path, "service_description", "service");
     complete_service_description(i, l.value, l.value_len);
     if (!reader_search(r, l, "current_state", notes))
-        reader_missing("current_state", "service");
+        return reader_missing(path, "current_state", "service");
     complete_service_state(i, l.value, l.value_len);
     if (!reader_search(r, l, "last_state_change", notes))
-        reader_missing("last_state_change", "service");
+        return reader_missing(path, "last_state_change", "service");
     complete_service_change(i, l.value, l.value_len);
     if (!reader_search(r, l, "plugin_output", notes))
-        reader_missing("plugin_output", "service");
+        return reader_missing(path, "plugin_output", "service");
     complete_service_output(i, l.value, l.value_len, notes.unchecked, notes.checked);
     service_idx_to_marks[i] = notes.marks;
+    return true;
+}
+
+// The present moment of the read, and empty tables.
+void reader_begin_items(int now)
+{
+    complete_start();
+    last_update_int = now;
+    time_t created = last_update_int;
+    const char *text = ctime(&created);
+    last_update[0] = '\0';
+    if (text) {
+        memcpy(last_update, text, 19);
+        last_update[19] = '\0';
+    }
+    if (status_debug)
+        debug("last update is %s (%d)", last_update, last_update_int);
+
+    status_program_start = 0;
+    status_unlink_hosts();
+    num_crit = num_warn = num_okay = 0;
+    service_list_size = host_list_size = 0;
+    num_down = num_up = 0;
 }
 
 // The file of the last read, kept open until the next one: the daemon renames
@@ -322,12 +374,14 @@ int status_snapshot_fd()
     return reader.f ? fileno(reader.f) : -1;
 }
 
-void read_v23_status()
+namespace {
+
+bool reader_read_file(const char *path)
 {
     status_debug = debugging == 1;
     if (status_debug) {
         debug("read_v23_status()...");
-        debug("status file is %s", status_file_path);
+        debug("status file is %s", path);
     }
     progress_begin();
 
@@ -344,7 +398,9 @@ void read_v23_status()
     status_notes_offset = 0;
     status_generation++;
     r.drained = r.eof_reached = false;
-    r.f = file_open_regular(status_file_path);
+    r.f = reader_why ? file_try_regular(path, *reader_why) : file_open_regular(path);
+    if (!r.f)
+        return false;
     setvbuf(r.f, nullptr, _IONBF, 0);  // the reader keeps its own buffer
     if (!r.buf)
         r.buf.reset(new char[READER_BUFFER]);
@@ -358,7 +414,8 @@ void read_v23_status()
         if (got && l.newline && l.raw_len == 6 && memcmp(l.text, "info {", 6) == 0)
             break;
         if (!got || r.eof_reached)
-            fatal_screen("fatal error: %s: could not find \"info\" stanza\n", status_file_path);
+            return reader_fail("could not find \"info\" stanza",
+                               "fatal error: %s: could not find \"info\" stanza\n", path);
     }
 
     // Its creation time, wherever the first "created" entry stands.
@@ -366,25 +423,10 @@ void read_v23_status()
         reader_read(r, l);
     while (!reader_key_is(l, "created") && !r.eof_reached);
     if (!reader_key_is(l, "created"))
-        fatal_screen("fatal error: %s: could not find \"created\" entry\n", status_file_path);
+        return reader_fail("could not find \"created\" entry",
+                           "fatal error: %s: could not find \"created\" entry\n", path);
 
-    complete_start();
-    last_update_int = status_number(l.value, l.value_len);
-    time_t created = last_update_int;
-    const char *text = ctime(&created);
-    last_update[0] = '\0';
-    if (text) {
-        memcpy(last_update, text, 19);
-        last_update[19] = '\0';
-    }
-    if (status_debug)
-        debug("last update is %s (%d)", last_update, last_update_int);
-
-    status_program_start = 0;
-    status_unlink_hosts();
-    num_crit = num_warn = num_okay = 0;
-    service_list_size = host_list_size = 0;
-    num_down = num_up = 0;
+    reader_begin_items(status_number(l.value, l.value_len));
 
     // The stanza pass. The lines of a stanza after its last searched key
     // still give its marks, up to the closing brace (a line that is no
@@ -406,11 +448,13 @@ void read_v23_status()
         if (l.key_len >= 64 || ((READER_PASS_LENGTHS >> l.key_len) & 1) == 0)
             continue;
         if (reader_key_is(l, "host") || reader_key_is(l, "hoststatus")) {
-            reader_host(r, l, offset);
+            if (!reader_host(r, l, offset, path))
+                return false;
             status_notes_offset = offset;
             tail_marks = &host_idx_to_marks[host_list_size - 1];
         } else if (reader_key_is(l, "service") || reader_key_is(l, "servicestatus")) {
-            reader_service(r, l, offset);
+            if (!reader_service(r, l, offset, path))
+                return false;
             status_notes_offset = offset;
             tail_marks = &service_idx_to_marks[service_list_size - 1];
         } else if (tail_marks) {
@@ -425,4 +469,35 @@ void read_v23_status()
 
     if (status_debug)
         debug("done with read_v23_status()");
+    return true;
+}
+
+}  // namespace
+
+void read_v23_status()
+{
+    reader_why = nullptr;
+    reader_read_file(status_file_path);
+}
+
+void status_read_begin(int now, int program_start)
+{
+    status_debug = debugging == 1;
+    status_notes_offset = 0;
+    status_generation++;
+    reader_begin_items(now);
+    status_program_start = program_start;
+}
+
+char *status_copy_text(const char *text, size_t len)
+{
+    return status_copy(text, len);
+}
+
+bool status_read_file(const char *path, std::string &why)
+{
+    reader_why = &why;
+    bool ok = reader_read_file(path);
+    reader_why = nullptr;
+    return ok;
 }

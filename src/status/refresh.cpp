@@ -114,7 +114,7 @@ age_node *refresh_age_list(const item *list, const int *levels, int size,
 
 }  // namespace
 
-void status_refresh()
+void status_release()
 {
     static bool tables_hinted = false;
     if (!tables_hinted) {
@@ -122,17 +122,25 @@ void status_refresh()
         status_prefer_huge(service_list, sizeof service_list);
         tables_hinted = true;
     }
-    status_debug = debugging == 1;
-    if (status_debug)
-        debug("read_status()...");
     refresh_release_nodes();
     refresh_release_items(host_list, host_list_size, "host");
     refresh_release_items(service_list, service_list_size, "service");
     status_texts_release();
+}
 
+void status_refresh()
+{
+    status_debug = debugging == 1;
+    if (status_debug)
+        debug("read_status()...");
+    status_release();
     read_v23_status();
     status_alert_check();
+    status_order_by_age();
+}
 
+void status_order_by_age()
+{
     hosts_by_age = refresh_age_list(host_list, host_idx_to_level, host_list_size,
                                     refresh_host_nodes);
     if (status_debug)

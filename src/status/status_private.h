@@ -23,27 +23,6 @@ extern bool status_debug;
 // Per-read set-up of the completion: the local-time cache.
 void complete_start();
 
-// The completion steps; value is the key's value as read (len bytes, not
-// terminated), valid until the reader reads its next line.
-void complete_host_name(int i, const char *value, size_t len);
-void complete_host_state(int i, const char *value, size_t len);
-void complete_host_output(int i, const char *value, size_t len);
-// unchecked: the stanza said has_been_checked=0; checked: it gave a number
-// other than 0 there.
-void complete_host_change(int i, const char *value, size_t len, bool unchecked, bool checked);
-void complete_service_name(int i, const char *value, size_t len);
-void complete_service_description(int i, const char *value, size_t len);
-void complete_service_state(int i, const char *value, size_t len);
-void complete_service_change(int i, const char *value, size_t len);
-void complete_service_output(int i, const char *value, size_t len, bool unchecked,
-                             bool checked);
-
-// A hash of a host name, taken while the reader's line is at hand, so that
-// linking services to hosts need not touch the names again.
-uint32_t status_name_hash(const char *text, size_t len);
-extern uint32_t host_name_hashes[];     // of each host's name
-extern uint32_t service_host_hashes[];  // of each service's host name
-
 // The daemon's start time (program_start of the program stanza), 0 when the
 // file has not given one so far.
 extern int status_program_start;
@@ -52,16 +31,10 @@ extern int status_program_start;
 void status_link_hosts();
 // Forgets the links of the last read (a new read is under way).
 void status_unlink_hosts();
-// After a refresh: notes whether an unhandled DOWN host or CRITICAL service
-// has come up since the previous refresh (never on the first one).
-void status_alert_check();
 // While the alert is on, for each service of a read: its description as
 // the file gave it when the hook rewrote the item's text, or null.
 void status_keep_description(int i, const char *value, size_t len);
 
-// A decimal number as "%d" reads it: leading white space, a sign, digits;
-// no digits give 0 and a number beyond 32 bits is held at the nearest end.
-int status_number(const char *text, size_t len);
 
 // The same texts in the arena.
 char *complete_duration_text(int since);

@@ -150,3 +150,26 @@ void status_texts_release()
         }
     }
 }
+
+void *status_texts_take()
+{
+    tables_chunk *c = tables_chunks;
+    tables_chunks = nullptr;
+    return c;
+}
+
+void status_texts_give(void *texts)
+{
+    // Free for the read under way, as the chunks of a release are.
+    tables_chunk *c = static_cast<tables_chunk *>(texts);
+    while (c) {
+        tables_chunk *next = c->next;
+        if (c->size == TABLES_CHUNK) {
+            c->next = tables_spare;
+            tables_spare = c;
+        } else {
+            free(c);
+        }
+        c = next;
+    }
+}

@@ -2,6 +2,7 @@
 // The refresh timer. SIGALRM is blocked for the whole run except while the
 // key loop waits for input, so the handler can only ever interrupt that wait:
 // no draw, read, hook call or terminal write is cut into.
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <ctime>
@@ -14,6 +15,7 @@
 #include "detail/detail.h"
 #include "quelvan.h"
 #include "screen/screen.h"
+#include "site/site.h"
 #include "status/status.h"
 #include "timer/timer.h"
 
@@ -83,7 +85,7 @@ void timer_start()
 static void timer_refresh()
 {
     timer_stop();
-    read_status();
+    site_read(false);
     need_swipe = 1;
     detail_repaint();
     timer_start();
@@ -97,6 +99,8 @@ time_t timer_watch_until = 0;
 // Whether the daemon has put a new status file in place of the snapshot's.
 bool timer_newer_file()
 {
+    if (site_count > 0)
+        return site_newer_file();
     struct stat now_file, snapshot;
     const int fd = status_snapshot_fd();
     if (fd < 0 || stat(status_file_path, &now_file) != 0 || fstat(fd, &snapshot) != 0)
@@ -140,11 +144,26 @@ int timer_wait_key()
         fd_set readable;
         FD_ZERO(&readable);
         FD_SET(STDIN_FILENO, &readable);
+        // A site's reply wakes the wait, as does a read's time limit.
+        const int wake = site_wake_fd();
+        if (wake >= 0)
+            FD_SET(wake, &readable);
         // While a new file is awaited, the wait looks at it every second.
-        const struct timespec second {1, 0};
-        int n = pselect(STDIN_FILENO + 1, &readable, nullptr, nullptr,
-                        timer_watch_until != 0 ? &second : nullptr, &timer_wait_mask);
-        if (n == 0 && timer_watch_until != 0)
+        int64_t wait_ms = timer_watch_until != 0 ? 1000 : -1;
+        const int64_t site_ms = site_wait_ms();
+        if (site_ms >= 0 && (wait_ms < 0 || site_ms < wait_ms))
+            wait_ms = site_ms;
+        const struct timespec limit {static_cast<time_t>(wait_ms / 1000),
+                                     static_cast<long>(wait_ms % 1000) * 1000000};
+        int n = pselect(std::max(STDIN_FILENO, wake) + 1, &readable, nullptr, nullptr,
+                        wait_ms >= 0 ? &limit : nullptr, &timer_wait_mask);
+        if (n >= 0 && (wake >= 0 && (n == 0 || FD_ISSET(wake, &readable)))) {
+            if (site_collect())
+                detail_repaint();
+            if (n == 0 || !FD_ISSET(STDIN_FILENO, &readable))
+                continue;
+        }
+        if (n == 0 && wait_ms >= 0)
             continue;
         if (n < 0 && errno == EINTR)
             continue;  // the tick (or a resize) is seen at the top

@@ -1,0 +1,295 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// A site's snapshot over Livestatus: one query per table, whose JSON rows
+// become items through the same completion steps as the stanzas of a status
+// file, so that both give the same items.
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include <simdjson.h>
+
+#include "livestatus/livestatus.h"
+#include "quelvan.h"
+#include "status/status.h"
+
+namespace {
+
+// The columns each item needs, in the order the completion takes them.
+constexpr const char *READ_HOST_COLUMNS[] = {
+    "name",         "state",           "has_been_checked", "plugin_output", "last_state_change",
+    "acknowledged", "scheduled_downtime_depth"};
+constexpr const char *READ_SERVICE_COLUMNS[] = {
+    "host_name",         "description",  "state",
+    "has_been_checked",  "plugin_output", "last_state_change",
+    "acknowledged",      "scheduled_downtime_depth"};
+constexpr size_t READ_MAX_COLUMNS = 8;
+
+// What a status file's line would keep of a value: the reader judges the
+// first 1023 characters of "\tkey=value".
+constexpr size_t read_cut(const char *file_key)
+{
+    return TEXT_SIZE - 1 - 1 - std::char_traits<char>::length(file_key) - 1;
+}
+
+template <size_t N>
+std::string read_request(const char *table, const char *const (&columns)[N])
+{
+    std::string r = "GET ";
+    r += table;
+    r += "\nColumns:";
+    for (const char *c : columns) {
+        r += ' ';
+        r += c;
+    }
+    r += "\nOutputFormat: json\nResponseHeader: fixed16\nKeepAlive: on\n\n";
+    return r;
+}
+
+// An error reply's first line, as a short reason.
+std::string read_error_reason(const livestatus_reply &reply)
+{
+    std::string why = "error " + std::to_string(reply.status);
+    std::string text;
+    for (size_t i = 0; i < reply.length && text.size() < 80; i++) {
+        const unsigned char c = static_cast<unsigned char>(reply.body[i]);
+        if (c == '\n' && !text.empty())
+            break;
+        if (c >= 0x20 && c < 0x7f)
+            text += static_cast<char>(c);
+        else if (c != '\n')
+            text += '?';
+    }
+    while (!text.empty() && text.back() == ' ')
+        text.pop_back();
+    if (!text.empty())
+        why += ": " + text;
+    return why;
+}
+
+bool read_query(int &fd, const site &s, const std::string &request, int64_t deadline,
+                livestatus_reply &reply, std::string &why)
+{
+    if (!livestatus_query(fd, s, request, deadline, reply, why))
+        return false;
+    if (reply.status == 200)
+        return true;
+    why = read_error_reason(reply);
+    return false;
+}
+
+// One cell of a row: its text, as a status file would give the value.
+struct read_cell {
+    std::string_view text;
+    bool present = false;  // not null
+    char digits[24];
+};
+
+// Reads a cell; false where the reply does not parse.
+bool read_cell_of(simdjson::ondemand::value v, read_cell &cell)
+{
+    simdjson::ondemand::json_type type;
+    if (v.type().get(type))
+        return false;
+    cell.present = true;
+    cell.text = {};
+    switch (type) {
+    case simdjson::ondemand::json_type::string:
+        return !v.get_string().get(cell.text);
+    case simdjson::ondemand::json_type::number: {
+        int64_t n;
+        if (v.get_int64().get(n)) {
+            double d;
+            if (v.get_double().get(d))
+                return false;
+            // Times may come as fractions; beyond 64 bits they are held.
+            d = std::floor(d);
+            n = d >= 9.2e18 ? INT64_MAX : d <= -9.2e18 ? INT64_MIN : static_cast<int64_t>(d);
+        }
+        auto r = std::to_chars(cell.digits, cell.digits + sizeof cell.digits, n);
+        cell.text = std::string_view(cell.digits, static_cast<size_t>(r.ptr - cell.digits));
+        return true;
+    }
+    case simdjson::ondemand::json_type::boolean: {
+        bool b;
+        if (v.get_bool().get(b))
+            return false;
+        cell.text = b ? "1" : "0";
+        return true;
+    }
+    case simdjson::ondemand::json_type::null:
+        cell.present = false;
+        return !v.is_null().error();
+    default:
+        // A list or an object where a value was asked for: no value.
+        cell.present = false;
+        return true;
+    }
+}
+
+int64_t read_number(const read_cell &c)
+{
+    return status_number(c.text.data(), c.text.size());
+}
+
+std::string_view read_cut_text(std::string_view text, size_t cut)
+{
+    return text.size() > cut ? text.substr(0, cut) : text;
+}
+
+unsigned char read_marks(const read_cell &ack, const read_cell &downtime)
+{
+    unsigned char marks = 0;
+    if (read_number(ack) != 0)
+        marks |= MARK_ACK;
+    if (read_number(downtime) >= 1)
+        marks |= MARK_DOWNTIME;
+    return marks;
+}
+
+void read_host(int i, read_cell *c)
+{
+    host_idx_to_offset[i] = -1;
+    const std::string_view name = read_cut_text(c[0].text, read_cut("host_name"));
+    complete_host_name(i, name.data(), name.size());
+    complete_host_state(i, c[1].text.data(), c[1].text.size());
+    const std::string_view out = read_cut_text(c[3].text, read_cut("plugin_output"));
+    complete_host_output(i, out.data(), out.size());
+    const bool unchecked = c[2].present && read_number(c[2]) == 0;
+    const bool checked = c[2].present && read_number(c[2]) != 0;
+    complete_host_change(i, c[4].text.data(), c[4].text.size(), unchecked, checked);
+    host_idx_to_marks[i] = read_marks(c[5], c[6]);
+}
+
+void read_service(int i, read_cell *c)
+{
+    service_idx_to_offset[i] = -1;
+    const std::string_view name = read_cut_text(c[0].text, read_cut("host_name"));
+    complete_service_name(i, name.data(), name.size());
+    const std::string_view desc = read_cut_text(c[1].text, read_cut("service_description"));
+    livestatus_descriptions.push_back(status_copy_text(desc.data(), desc.size()));
+    complete_service_description(i, desc.data(), desc.size());
+    complete_service_state(i, c[2].text.data(), c[2].text.size());
+    complete_service_change(i, c[5].text.data(), c[5].text.size());
+    const bool unchecked = c[3].present && read_number(c[3]) == 0;
+    const bool checked = c[3].present && read_number(c[3]) != 0;
+    const std::string_view out = read_cut_text(c[4].text, read_cut("plugin_output"));
+    complete_service_output(i, out.data(), out.size(), unchecked, checked);
+    service_idx_to_marks[i] = read_marks(c[6], c[7]);
+}
+
+simdjson::ondemand::parser read_parser;
+
+// Walks the rows of a reply, each a list of columns values, handing each
+// row to take; false with why where the reply is not such rows.
+template <typename Take>
+bool read_rows(const livestatus_reply &reply, size_t columns, const char *what, Take take,
+               std::string &why)
+{
+    const std::string bad = std::string("the ") + what + " reply does not parse";
+    simdjson::ondemand::document doc;
+    simdjson::ondemand::array rows;
+    if (read_parser.iterate(reply.body.data(), reply.length, reply.body.size()).get(doc) ||
+        doc.get_array().get(rows)) {
+        why = bad;
+        return false;
+    }
+    read_cell cells[READ_MAX_COLUMNS];
+    for (auto row_value : rows) {
+        simdjson::ondemand::array row;
+        if (row_value.get_array().get(row)) {
+            why = bad;
+            return false;
+        }
+        size_t k = 0;
+        for (auto cell : row) {
+            simdjson::ondemand::value v;
+            if (cell.get(v) || (k < columns && !read_cell_of(v, cells[k]))) {
+                why = bad;
+                return false;
+            }
+            k++;
+        }
+        if (k != columns) {
+            why = std::string("the ") + what + " reply has rows of " + std::to_string(k) +
+                  " columns, not " + std::to_string(columns);
+            return false;
+        }
+        if (!take(cells, why))
+            return false;
+    }
+    // Anything behind the list of rows.
+    if (!doc.current_location().error()) {
+        why = bad;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::vector<char *> livestatus_descriptions;
+
+bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
+                      std::string &why)
+{
+    static const std::string status_request = [] {
+        const char *const columns[] = {"program_start"};
+        return read_request("status", columns);
+    }();
+    static const std::string host_request = read_request("hosts", READ_HOST_COLUMNS);
+    static const std::string service_request = read_request("services", READ_SERVICE_COLUMNS);
+    if (!read_query(fd, s, status_request, deadline_ms, f.status, why) ||
+        !read_query(fd, s, host_request, deadline_ms, f.hosts, why) ||
+        !read_query(fd, s, service_request, deadline_ms, f.services, why))
+        return false;
+    f.now = time(nullptr);
+    return true;
+}
+
+bool livestatus_fill(const livestatus_fetched &f, std::string &why)
+{
+    int64_t program_start = 0;
+    bool ok = read_rows(
+        f.status, 1, "status",
+        [&](read_cell *c, std::string &) {
+            program_start = read_number(c[0]);
+            return true;
+        },
+        why);
+    if (!ok)
+        return false;
+    const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
+    status_read_begin(now, static_cast<int>(program_start));
+
+    int hosts = 0;
+    ok = read_rows(
+        f.hosts, std::size(READ_HOST_COLUMNS), "hosts",
+        [&](read_cell *c, std::string &w) {
+            if (hosts >= MAX_ITEMS) {
+                w = "too many hosts";
+                return false;
+            }
+            read_host(hosts++, c);
+            return true;
+        },
+        why);
+    if (!ok)
+        return false;
+    int services = 0;
+    livestatus_descriptions.clear();
+    return read_rows(
+        f.services, std::size(READ_SERVICE_COLUMNS), "services",
+        [&](read_cell *c, std::string &w) {
+            if (services >= MAX_ITEMS) {
+                w = "too many services";
+                return false;
+            }
+            read_service(services++, c);
+            return true;
+        },
+        why);
+}
