@@ -128,13 +128,19 @@ bool config_word(const char *value, const char *on, const char *off, int &flag)
     return true;
 }
 
+bool config_ascii_word(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
 bool config_site_name(const char *name)
 {
     size_t len = strlen(name);
     if (len == 0 || len >= SITE_NAME_SIZE)
         return false;
+    // ASCII only, whatever the locale says of other letters.
     for (const char *p = name; *p; p++)
-        if (!isalnum(static_cast<unsigned char>(*p)) && *p != '-' && *p != '_')
+        if (!config_ascii_word(*p) && *p != '-')
             return false;
     for (int i = 0; i < site_count; i++)
         if (strcmp(sites[i].name, name) == 0)
@@ -189,11 +195,9 @@ bool config_livestatus(const char *address, site &s)
     }
     if (host_len == 0 || host_len >= TEXT_SIZE || !config_port(colon + 1, s.port))
         return false;
-    for (size_t i = 0; i < host_len; i++) {
-        unsigned char c = static_cast<unsigned char>(host[i]);
-        if (!isalnum(c) && c != '.' && c != '-' && c != ':' && c != '_')
+    for (size_t i = 0; i < host_len; i++)
+        if (!config_ascii_word(host[i]) && host[i] != '.' && host[i] != '-' && host[i] != ':')
             return false;
-    }
     memcpy(s.host, host, host_len);
     s.host[host_len] = '\0';
     s.kind = SITE_LIVESTATUS_TCP;

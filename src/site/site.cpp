@@ -18,6 +18,7 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -77,6 +78,7 @@ std::vector<site_state> site_states;
 std::mutex &site_lock = *new std::mutex;
 int site_pipe[2] = {-1, -1};
 bool site_bad_news = false;  // a site turned bad since the last composition
+constexpr int64_t SITE_START_WAIT_MS = 2000;  // the first screen's wait for the sites
 
 void site_start()
 {
@@ -359,6 +361,9 @@ void site_read(bool wait)
             any_status = true;
         }
     if (wait) {
+        // The first screen waits a little for the sites, no longer: the
+        // rest come in as they answer.
+        const int64_t wait_until = std::min(deadline, livestatus_now_ms() + SITE_START_WAIT_MS);
         for (;;) {
             bool pending = false;
             {
@@ -366,12 +371,13 @@ void site_read(bool wait)
                 for (const site_state &st : site_states)
                     pending |= st.job && st.job->busy;
             }
-            if (!pending || livestatus_now_ms() >= deadline)
+            if (!pending || livestatus_now_ms() >= wait_until)
                 break;
+            struct pollfd wake {site_pipe[0], POLLIN, 0};
+            poll(&wake, 1, 10);
             char buf[64];
-            struct timespec pause {0, 5000000};
-            if (read(site_pipe[0], buf, sizeof buf) <= 0)
-                nanosleep(&pause, nullptr);
+            while (read(site_pipe[0], buf, sizeof buf) > 0) {
+            }
         }
     }
     site_take_jobs(wait);
