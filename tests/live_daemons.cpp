@@ -496,9 +496,14 @@ std::string live_value_text(const live_value &v)
 {
     if (v.kind != live_value::ARRAY)
         return v.text;
+    // Appended piece by piece: gcc 12's Release build takes a sum of
+    // temporaries here for overlapping copies (-Wrestrict).
     std::string joined;
-    for (const auto &item : v.items)
-        joined += (joined.empty() ? "" : ",") + live_value_text(item);
+    for (size_t i = 0; i < v.items.size(); i++) {
+        if (i > 0)
+            joined += ',';
+        joined += live_value_text(v.items[i]);
+    }
     return joined;
 }
 
