@@ -11,6 +11,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <unistd.h>
+#include <sys/stat.h>
+#include <fcntl.h>
 #include <thread>
 #include <vector>
 
@@ -99,5 +102,30 @@ inline std::string services(const std::string &prefix, int n, int state, long cr
     }
     return s;
 }
+
+// A FIFO that this test keeps open for reading, so that the console's
+// non-blocking open finds a reader.
+struct fifo_reader {
+    std::string path;
+    int fd = -1;
+    explicit fifo_reader(const std::string &p) : path(p)
+    {
+        if (mkfifo(p.c_str(), 0600) == 0)
+            fd = open(p.c_str(), O_RDONLY | O_NONBLOCK);
+    }
+    ~fifo_reader()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+    std::string read_all() const
+    {
+        std::string got;
+        char buf[4096];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<size_t>(n));
+        return got;
+    }
+};
 
 #endif

@@ -192,30 +192,6 @@ TEST(Sites, ASiteNeverReadIsNamedAndTheOthersShow)
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
-// A FIFO kept open for reading, so that the console's open finds a reader.
-struct fifo_reader {
-    std::string path;
-    int fd = -1;
-    explicit fifo_reader(const std::string &p) : path(p)
-    {
-        if (mkfifo(p.c_str(), 0600) == 0)
-            fd = open(p.c_str(), O_RDONLY | O_NONBLOCK);
-    }
-    ~fifo_reader()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    std::string read_all() const
-    {
-        std::string got;
-        char buf[4096];
-        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
-            got.append(buf, static_cast<size_t>(n));
-        return got;
-    }
-};
-
 // A site's command goes to its own pipe, with the names as its file gives
 // them; a site without a pipe refuses.
 TEST(Sites, ACommandGoesToItsSitesPipe)
