@@ -26,6 +26,7 @@
 #include "harness.h"
 #include "keys_tty.h"
 #include "live_daemons.h"
+#include "live_tty.h"
 #include "quelvan.h"
 
 namespace fs = std::filesystem;
@@ -50,23 +51,6 @@ std::string repeat(const std::string &s, int n)
     for (int i = 0; i < n; i++)
         r += s;
     return r;
-}
-
-// Every object has the result of its first check (or, for those without
-// active checks, is still unchecked), and the host behind the gateway has
-// been found unreachable.
-bool live_all_checked(const live_status &st)
-{
-    if (st.stanzas.size() != 13)
-        return false;
-    for (const auto &s : st.stanzas) {
-        bool passive_only = s.keys.count("active_checks_enabled") &&
-                            s.keys.at("active_checks_enabled") == "0";
-        if (!passive_only && s.keys.at("has_been_checked") != "1")
-            return false;
-    }
-    const live_stanza *behind = st.find("app-behind");
-    return behind && behind->keys.at("current_state") == "2";
 }
 
 TEST(LiveDaemon, StatusFileHoldsTheConfiguredStates)
@@ -490,21 +474,6 @@ TEST(LiveConsole, PassiveResultsShowAfterTheNextRefresh)
     EXPECT_EQ(tty_wait_exit(t), 0);
 }
 
-// The row of the screen that holds text, or "".
-std::string live_row_with(const tty &t, const std::string &text)
-{
-    for (int r = 7; r <= 19; r++)
-        if (tty_row(t, r).find(text) != std::string::npos)
-            return tty_row(t, r);
-    return "";
-}
-
-bool live_wait_row(const tty &t, const std::string &text, const std::string &begins,
-                   int timeout_ms = WAIT_MS)
-{
-    return harness_poll([&] { return live_row_with(t, text).rfind(begins, 0) == 0; }, timeout_ms);
-}
-
 TEST(LiveConsole, AcknowledgementsAndDowntimesShowAndNewProblemsRing)
 {
     live_status st;
@@ -582,27 +551,6 @@ tty live_acting_console(const std::string &dir, const live_daemon &nagios,
     write_file(system_rc_path_in(dir),
                "default command_file = " + nagios.run_dir() + "/nagios.cmd\n");
     return tty_start(dir, args);
-}
-
-// Opens the detail screen of the one item of the view that passes filter.
-void live_open(const tty &t, const std::string &filter)
-{
-    tty_type(t, "x");
-    tty_type(t, "/");
-    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " Filter:")) << tty_screen(t);
-    tty_type(t, filter);
-    tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait(t, " 1 matches the filter")) << tty_screen(t);
-    tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait(t, " Detail ")) << tty_screen(t);
-}
-
-// Answers a prompt of the command row.
-void live_answer(const tty &t, const std::string &prompt, const std::string &text)
-{
-    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " " + prompt)) << tty_screen(t);
-    tty_type(t, text);
-    tty_keys(t, {"Enter"});
 }
 
 std::string live_key(const live_status &st, const std::string &host, const std::string &service,

@@ -243,6 +243,20 @@ const char *const NAGIOS_BIN = "/usr/sbin/nagios4";
 const char *const ICINGA2_BIN = "/usr/sbin/icinga2";
 }  // namespace
 
+bool live_all_checked(const live_status &st)
+{
+    if (st.stanzas.size() != 13)
+        return false;
+    for (const auto &s : st.stanzas) {
+        bool passive_only = s.keys.count("active_checks_enabled") &&
+                            s.keys.at("active_checks_enabled") == "0";
+        if (!passive_only && s.keys.at("has_been_checked") != "1")
+            return false;
+    }
+    const live_stanza *behind = st.find("app-behind");
+    return behind && behind->keys.at("current_state") == "2";
+}
+
 std::string live_skip_reason()
 {
     if (geteuid() != 0)

@@ -76,6 +76,11 @@ std::string live_skip_reason();
 
 #define LIVE_SKIP_UNLESS_POSSIBLE() LIVE_SKIP_UNLESS(live_skip_reason(), "Nagios")
 
+// Every object of tests/live/objects.cfg.in has the result of its first
+// check (or, for those without active checks, is still unchecked), and the
+// host behind the gateway has been found unreachable.
+bool live_all_checked(const live_status &st);
+
 // A Nagios daemon of its own, in a run directory of its own under /tmp (the
 // nagios user must reach it, which a checkout under /root would not allow),
 // started by tests/live/start-nagios. It is stopped by its process id when
