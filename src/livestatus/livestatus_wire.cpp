@@ -27,6 +27,10 @@ constexpr size_t HEADER_SIZE = 16;
 // The body buffer starts at this and doubles as bytes arrive, so that a
 // header's length alone never makes the reader allocate.
 constexpr size_t FIRST_CHUNK = 64 * 1024;
+// After a command, how long the daemon's own end of the connection is
+// waited for, and how much of what it writes back is taken and dropped.
+constexpr int64_t COMMAND_LINGER_MS = 1000;
+constexpr size_t COMMAND_LINGER_BYTES = 64 * 1024;
 
 // strerror_r comes in a GNU and a POSIX flavour; these pick its text.
 [[maybe_unused]] const char *ls_error_pick(int rc, const char *buf)
@@ -428,9 +432,22 @@ bool livestatus_command(const site &s, const std::string &line, int64_t deadline
     std::string whole = line;
     whole += '\n';
     const ls_end e = ls_send_all(fd, whole, deadline_ms, why);
-    livestatus_close(fd);
-    if (e == ls_end::done)
+    if (e == ls_end::done) {
+        // The command is sent. Some daemons answer it even so: the end of
+        // the connection is theirs to make, or they meet a broken pipe; a
+        // peer that neither answers nor closes is left after a moment.
+        shutdown(fd, SHUT_WR);
+        const int64_t linger = std::min(deadline_ms, livestatus_now_ms() + COMMAND_LINGER_MS);
+        char buf[4096];
+        size_t got = 0, taken = 0;
+        std::string ignored;
+        while (taken < COMMAND_LINGER_BYTES &&
+               ls_recv_some(fd, buf, sizeof buf, linger, got, ignored) == ls_end::done)
+            taken += got;
+        livestatus_close(fd);
         return true;
+    }
+    livestatus_close(fd);
     if (why.empty())
         why = "connection closed";
     return false;
