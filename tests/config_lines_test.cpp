@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -458,6 +459,7 @@ TEST(ConfigLines, SampleFileShowsEveryStatement)
     std::string dir = test_dir();
     EXPECT_EQ(read_lines(dir + "/live", sample), "");
     EXPECT_STREQ(site_name, "sample");
+    EXPECT_EQ(site_count, 0);  // the demo reads its one status file
     EXPECT_STREQ(fkey_name_filters[1], "^web-");
     EXPECT_STREQ(fkey_not_name_filters[6], "^backup-");
 
@@ -467,7 +469,7 @@ TEST(ConfigLines, SampleFileShowsEveryStatement)
         size_t end = sample.find('\n', at);
         std::string line = sample.substr(at, end - at);
         at = end == std::string::npos ? sample.size() : end + 1;
-        if (line.rfind("#default ", 0) == 0) {
+        if (line.rfind("#default ", 0) == 0 || line.rfind("#site ", 0) == 0) {
             line.erase(0, 1);
             examples++;
         }
@@ -482,9 +484,19 @@ TEST(ConfigLines, SampleFileShowsEveryStatement)
           "\ndefault text !~ /", "\ndefault age = ", "\ndefault okay_age = ", " text =~ /",
           " text !~ /", "\ndefault command_file = /", "\ndefault command_file = none\n",
           "\ndefault ack = sticky\n", "\ndefault ack = normal\n", "\ndefault ack_notify = yes\n",
-          "\ndefault ack_notify = no\n"})
+          "\ndefault ack_notify = no\n", "\ndefault site_timeout = ", "\nsite "})
         EXPECT_NE(all.find(statement), std::string::npos) << statement;
     EXPECT_NE(all.find("\nf1 text"), std::string::npos);
+    // Each kind of site, the status site with its pipe.
+    std::set<int> kinds;
+    bool pipe = false;
+    for (int i = 0; i < site_count; i++) {
+        kinds.insert(sites[i].kind);
+        pipe |= sites[i].kind == SITE_STATUS && sites[i].command_file[0] != '\0';
+    }
+    EXPECT_EQ(kinds.size(), 3u);
+    EXPECT_TRUE(pipe);
+    settings_reset();
 }
 
 }  // namespace
