@@ -83,7 +83,7 @@ bool read_query(int &fd, const site &s, const std::string &request, int64_t dead
 
 // One cell of a row: its text, as a status file would give the value.
 struct read_cell {
-    std::string_view text;
+    std::string_view text = std::string_view("", 0);
     bool present = false;  // not null
     char digits[24];
 };
@@ -95,7 +95,8 @@ bool read_cell_of(simdjson::ondemand::value v, read_cell &cell)
     if (v.type().get(type))
         return false;
     cell.present = true;
-    cell.text = {};
+    // Empty but never null: the completion steps copy from it with memcpy.
+    cell.text = std::string_view("", 0);
     switch (type) {
     case simdjson::ondemand::json_type::string:
         return !v.get_string().get(cell.text);
@@ -260,10 +261,12 @@ bool livestatus_fill(const livestatus_fetched &f, std::string &why)
             return true;
         },
         why);
+    const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
+    // Even a read that fails here leaves the tables as a read of nothing,
+    // never sized by the released snapshot before it.
+    status_read_begin(now, ok ? static_cast<int>(program_start) : 0);
     if (!ok)
         return false;
-    const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
-    status_read_begin(now, static_cast<int>(program_start));
 
     int hosts = 0;
     ok = read_rows(

@@ -280,9 +280,12 @@ bool reader_fail(const char *reason, const char *format, ...)
 
 bool reader_missing(const char *path, const char *key, const char *stanza)
 {
-    std::string reason = std::string("could not find \"") + key + "\" for " + stanza +
-                         " stanza preceeding line " + std::to_string(line);
-    return reader_fail(reason.c_str(),
+    // No heap text: the fatal path leaves by exit(), which the fuzz targets
+    // turn into a jump past any destructor.
+    char reason[TEXT_SIZE];
+    snprintf(reason, sizeof reason, "could not find \"%s\" for %s stanza preceeding line %d",
+             key, stanza, line);
+    return reader_fail(reason,
                        "fatal error: %s: could not find \"%s\" for %s stanza preceeding line %d\n",
                        path, key, stanza, line);
 }

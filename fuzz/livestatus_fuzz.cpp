@@ -1,0 +1,319 @@
+// SPDX-License-Identifier: GPL-2.0-or-later
+// What a Livestatus daemon sends for the three queries of one read (status,
+// hosts, services), header and body, the parts joined by a line "--" (that
+// line and the newline before it belong to no part). A thread serves the
+// parts in turn on a socket pair, one per request, to livestatus_fetch;
+// livestatus_fill then takes the replies into the tables through the
+// completion steps and the hooks. Fatal errors return here through the
+// wrapped exit().
+#include <cerrno>
+#include <csetjmp>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <dirent.h>
+#include <fcntl.h>
+#include <string>
+#include <string_view>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+#include "fuzz_exit.h"
+#include "livestatus/livestatus.h"
+#include "perl/perl_hook.h"
+#include "quelvan.h"
+#include "status/status.h"
+
+namespace {
+
+// Hooks that change the texts (longer and shorter), so the cut of a hook's
+// result to the original length is exercised on every item.
+const char hook_script[] = R"PERL(
+sub host_plugin_hook { my $t = shift; $t =~ s/o/oo/g; return $t; }
+sub service_plugin_hook { my $t = shift; $t =~ s/e//g; return $t; }
+sub regex_hook { return 0; }
+1;
+)PERL";
+
+// Between two parts.
+constexpr std::string_view PART_END = "\n--\n";
+constexpr int PARTS = 3;
+
+// The longest text a status file's line gives (and so the snapshot's).
+constexpr size_t TEXT_MAX = TEXT_SIZE - 1;
+
+// The descriptors the process holds open.
+int fuzz_open_fds()
+{
+    DIR *d = opendir("/proc/self/fd");
+    if (!d)
+        abort();
+    int open = 0;
+    while (readdir(d))
+        open++;
+    closedir(d);
+    return open;
+}
+
+void fuzz_write(const char *path, const char *data, size_t size)
+{
+    FILE *f = fopen(path, "w");
+    if (!f || fwrite(data, 1, size, f) != size)
+        abort();
+    fclose(f);
+}
+
+std::vector<std::string_view> fuzz_split(std::string_view in)
+{
+    std::vector<std::string_view> parts;
+    while (static_cast<int>(parts.size()) < PARTS - 1) {
+        const size_t at = in.find(PART_END);
+        if (at == std::string_view::npos)
+            break;
+        parts.push_back(in.substr(0, at));
+        in.remove_prefix(at + PART_END.size());
+    }
+    parts.push_back(in);
+    return parts;
+}
+
+// Whether the reader, having this part, waits for more of it: too short for
+// a header, or the header's digits (read loosely: a header the reader
+// rejects ends its read anyway) announce more than follows.
+bool fuzz_part_short(std::string_view part)
+{
+    if (part.size() < 16)
+        return true;
+    uint64_t n = 0;
+    for (size_t i = 4; i < 15; i++)
+        if (part[i] >= '0' && part[i] <= '9')
+            n = n * 10 + static_cast<uint64_t>(part[i] - '0');
+    return n > part.size() - 16;
+}
+
+// Reads one request, up to its empty line; false when the peer is gone.
+bool fuzz_read_request(int fd)
+{
+    std::string got;
+    char buf[512];
+    while (got.find("\n\n") == std::string::npos) {
+        const ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        got.append(buf, static_cast<size_t>(n));
+    }
+    // The reader sends one request at a time and waits for its reply.
+    if (got.size() != got.find("\n\n") + 2 || got.compare(0, 4, "GET ") != 0)
+        abort();
+    return true;
+}
+
+bool fuzz_send(int fd, std::string_view data)
+{
+    while (!data.empty()) {
+        const ssize_t n = send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// The daemon's side: a part for each request, the connection closed where
+// the reader would otherwise wait for bytes that never come.
+void fuzz_serve(int fd, std::vector<std::string_view> parts)
+{
+    for (std::string_view part : parts) {
+        if (!fuzz_read_request(fd) || !fuzz_send(fd, part) || fuzz_part_short(part))
+            break;
+    }
+    close(fd);
+}
+
+bool fuzz_text_ok(const char *text, size_t max)
+{
+    return text && strnlen(text, max + 1) <= max;
+}
+
+[[noreturn]] void fuzz_fail(const char *what, int i)
+{
+    fprintf(stderr, "livestatus_fuzz: %s, item %d\n", what, i);
+    abort();
+}
+
+void fuzz_check_text(const char *text, size_t max, const char *what, int i)
+{
+    if (!text)
+        fuzz_fail(what, i);
+    if (!fuzz_text_ok(text, max)) {
+        fprintf(stderr, "livestatus_fuzz: \"%.80s\"...: %zu characters\n", text, strlen(text));
+        fuzz_fail(what, i);
+    }
+}
+
+// Every entry below a table's size whole, its texts within their bounds.
+void fuzz_check_tables()
+{
+    if (host_list_size < 0 || host_list_size > MAX_ITEMS || service_list_size < 0 ||
+        service_list_size > MAX_ITEMS)
+        abort();
+    if (num_up + num_down > host_list_size ||
+        num_okay + num_warn + num_crit > service_list_size)
+        abort();
+    for (int i = 0; i < host_list_size; i++) {
+        const item &it = host_list[i];
+        fuzz_check_text(it.host_name, TEXT_MAX, "host name", i);
+        fuzz_check_text(it.plugin_output, TEXT_MAX, "host output", i);
+        fuzz_check_text(it.last_change, TEXT_MAX, "host last change", i);
+        fuzz_check_text(it.duration, TEXT_MAX, "host duration", i);
+        if (it.current_state)
+            fuzz_check_text(it.current_state, TEXT_MAX, "host state", i);
+        if (host_idx_to_level[i] < 0 || host_idx_to_level[i] > 2 || host_idx_to_marks[i] > 7)
+            fuzz_fail("host level or marks", i);
+    }
+    for (int i = 0; i < service_list_size; i++) {
+        const item &it = service_list[i];
+        fuzz_check_text(it.host_name, TEXT_MAX, "service host name", i);
+        // "host description": two texts of a line each and the blank.
+        fuzz_check_text(it.service_description, 2 * TEXT_MAX + 1, "service description", i);
+        fuzz_check_text(it.plugin_output, TEXT_MAX, "service output", i);
+        fuzz_check_text(it.last_change, 16, "service last change", i);
+        if (strlen(it.last_change) != 16)
+            fuzz_fail("service last change of other than 16 characters", i);
+        fuzz_check_text(it.duration, TEXT_MAX, "service duration", i);
+        if (it.current_state)
+            fuzz_check_text(it.current_state, TEXT_MAX, "service state", i);
+        if (service_idx_to_level[i] < 0 || service_idx_to_level[i] > 2 ||
+            service_idx_to_marks[i] > 7)
+            fuzz_fail("service level or marks", i);
+    }
+}
+
+void fuzz_check_order()
+{
+    int n = 0;
+    for (age_node *a = hosts_by_age; a; a = a->next, n++)
+        if (a->idx < 0 || a->idx >= host_list_size || (a->next && a->next->age > a->age))
+            abort();
+    if (n != host_list_size)
+        abort();
+    n = 0;
+    for (age_node *a = services_by_age; a; a = a->next, n++)
+        if (a->idx < 0 || a->idx >= service_list_size || (a->next && a->next->age > a->age))
+            abort();
+    if (n != service_list_size)
+        abort();
+}
+
+site fuzz_site;
+
+// A good read of a few items, taken before each input's own, so that what
+// a failed read leaves behind meets the release of a real snapshot.
+livestatus_fetched fuzz_earlier;
+
+livestatus_reply fuzz_reply(std::string_view body)
+{
+    livestatus_reply r;
+    r.status = 200;
+    r.length = body.size();
+    r.body.assign(body.begin(), body.end());
+    r.body.resize(body.size() + LIVESTATUS_PADDING, '\0');
+    return r;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    setenv("TZ", "UTC", 1);
+    tzset();
+    if (mkdir("etc", 0755) != 0 && access("etc", F_OK) != 0)
+        abort();
+    fuzz_write("etc/quelvan.pl", hook_script, sizeof hook_script - 1);
+    // The fatal messages are the program's; the fuzzer reports on stderr.
+    int null = open("/dev/null", O_WRONLY);
+    if (null < 0 || dup2(null, STDOUT_FILENO) < 0)
+        abort();
+    close(null);
+    debugging = 0;
+    color = 0;
+    perl_hook_init();
+    // A connection given up is opened anew at the path: there is no socket
+    // there, so that attempt fails at once.
+    fuzz_site.kind = SITE_LIVESTATUS_UNIX;
+    strcpy(fuzz_site.name, "fuzz");
+    strcpy(fuzz_site.path, "no-daemon.sock");
+    fuzz_earlier.status = fuzz_reply("[[1765390000]]\n");
+    fuzz_earlier.hosts = fuzz_reply(R"([["web01",0,1,"PING OK",1765391000,0,0],)"
+                                    R"(["db01",1,1,"CRITICAL",1765392000,1,1]])");
+    fuzz_earlier.services = fuzz_reply(R"([["web01","HTTP",0,1,"HTTP OK",1765391000,0,0],)"
+                                       R"(["db01","disk",2,1,"DISK CRITICAL",0,0,1]])");
+    fuzz_earlier.now = 1765400000;
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    const int before = fuzz_open_fds();
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0 ||
+        fcntl(pair[0], F_SETFL, O_NONBLOCK) != 0)
+        abort();
+    const std::string_view in(reinterpret_cast<const char *>(data), size);
+    std::thread server(fuzz_serve, pair[1], fuzz_split(in));
+
+    int fd = pair[0];
+    livestatus_fetched fetched;
+    std::string why;
+    // Every part is served or the connection closed: the deadline is never
+    // what ends a read.
+    const bool ok = livestatus_fetch(fd, fuzz_site, livestatus_now_ms() + 20000, fetched, why);
+    if (ok != why.empty() || why == "timed out" || (fd != -1 && fd != pair[0]))
+        abort();
+    livestatus_close(fd);
+    server.join();
+    if (fuzz_open_fds() != before)
+        abort();
+    if (!ok)
+        return 0;
+    for (const livestatus_reply *r : {&fetched.status, &fetched.hosts, &fetched.services})
+        if (r->status != 200 || r->body.size() != r->length + LIVESTATUS_PADDING)
+            abort();
+
+    status_release();
+    if (!livestatus_fill(fuzz_earlier, why) || host_list_size != 2 || service_list_size != 2)
+        abort();
+    fuzz_check_tables();
+    status_release();
+    if (setjmp(fuzz_exit_jump) == 0) {
+        fuzz_exit_armed = true;
+        const bool filled = livestatus_fill(fetched, why);
+        fuzz_exit_armed = false;
+        if (filled != why.empty())
+            abort();
+        fuzz_check_tables();
+        if (filled) {
+            if (livestatus_descriptions.size() != static_cast<size_t>(service_list_size))
+                abort();
+            for (const char *d : livestatus_descriptions)
+                if (!fuzz_text_ok(d, TEXT_MAX))
+                    abort();
+            status_order_by_age();
+            fuzz_check_order();
+        }
+    } else if (fuzz_exit_status != 1) {
+        abort();  // every fatal error ends with status 1
+    }
+    if (fuzz_open_fds() != before)
+        abort();
+    return 0;
+}
