@@ -8,16 +8,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
 #include <climits>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <memory>
+#include <mutex>
 #include <netdb.h>
 #include <poll.h>
 #include <string_view>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
@@ -158,23 +165,88 @@ int ls_connect_unix(const char *path, int64_t deadline_ms, std::string &why)
     return fd;
 }
 
-// host:port, each address getaddrinfo gives in turn until one answers.
+// A name's lookup, shared by the caller and the thread that asks the
+// resolver: whichever lets go of it last frees the addresses.
+struct ls_lookup {
+    std::mutex m;
+    std::condition_variable done_cv;
+    bool done = false;
+    int rc = 0;
+    int error = 0;
+    addrinfo *found = nullptr;
+    ~ls_lookup()
+    {
+        if (found)
+            freeaddrinfo(found);
+    }
+};
+
+// getaddrinfo within the deadline. An address in figures is turned at
+// once; a name is looked up on a thread of its own, so that a resolver that
+// does not answer holds up nothing beyond the deadline (the thread ends
+// when the resolver gives up). The caller frees *found.
+bool ls_resolve(const site &s, int64_t deadline_ms, addrinfo **found, std::string &why)
+{
+    const std::string port = std::to_string(s.port);
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_NUMERICHOST;
+    if (getaddrinfo(s.host, port.c_str(), &hints, found) == 0)
+        return true;
+    *found = nullptr;
+    auto job = std::make_shared<ls_lookup>();
+    const std::string host = s.host;
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);  // the signals stay with the main thread
+    try {
+        std::thread([job, host, port] {
+            addrinfo h{};
+            h.ai_family = AF_UNSPEC;
+            h.ai_socktype = SOCK_STREAM;
+            h.ai_flags = AI_NUMERICSERV;
+            addrinfo *res = nullptr;
+            const int rc = getaddrinfo(host.c_str(), port.c_str(), &h, &res);
+            const int error = errno;
+            std::lock_guard<std::mutex> lock(job->m);
+            job->rc = rc;
+            job->error = error;
+            job->found = rc == 0 ? res : nullptr;
+            job->done = true;
+            job->done_cv.notify_all();
+        }).detach();
+    } catch (const std::system_error &) {
+        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+        why = "no thread for the name's lookup";
+        return false;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    std::unique_lock<std::mutex> lock(job->m);
+    const int64_t left = deadline_ms - livestatus_now_ms();
+    if (!job->done_cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(left, 0)),
+                               [&] { return job->done; })) {
+        why = "timed out looking up " + host;
+        return false;
+    }
+    if (job->rc != 0) {
+        why = job->rc == EAI_SYSTEM ? ls_error_text(job->error) : ls_lower(gai_strerror(job->rc));
+        return false;
+    }
+    *found = std::exchange(job->found, nullptr);
+    return true;
+}
+
+// host:port, each address of the lookup in turn until one answers.
 int ls_connect_tcp(const site &s, int64_t deadline_ms, std::string &why)
 {
     if (s.port < 1 || s.port > 65535) {
         why = "port " + std::to_string(s.port) + " out of range";
         return -1;
     }
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV;
     addrinfo *found = nullptr;
-    const int rc = getaddrinfo(s.host, std::to_string(s.port).c_str(), &hints, &found);
-    if (rc != 0) {
-        why = rc == EAI_SYSTEM ? ls_error_text(errno) : ls_lower(gai_strerror(rc));
+    if (!ls_resolve(s, deadline_ms, &found, why))
         return -1;
-    }
     why = "no address";
     int fd = -1;
     for (const addrinfo *a = found; a && fd < 0; a = a->ai_next) {
