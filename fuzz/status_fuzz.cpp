@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "fuzz_exit.h"
+#include "fuzz_tables.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "status/status.h"
@@ -62,40 +63,6 @@ void fuzz_write(const char *path, const uint8_t *data, size_t size)
     fclose(f);
 }
 
-// Every table entry past the size must be empty, every one below it whole.
-void fuzz_check_snapshot()
-{
-    if (host_list_size < 0 || host_list_size > MAX_ITEMS || service_list_size < 0 ||
-        service_list_size > MAX_ITEMS)
-        abort();
-    if (num_up + num_down > host_list_size ||
-        num_okay + num_warn + num_crit > service_list_size)
-        abort();
-    int n = 0;
-    for (age_node *a = hosts_by_age; a; a = a->next, n++)
-        if (a->idx < 0 || a->idx >= host_list_size || (a->next && a->next->age > a->age))
-            abort();
-    if (n != host_list_size)
-        abort();
-    n = 0;
-    for (age_node *a = services_by_age; a; a = a->next, n++)
-        if (a->idx < 0 || a->idx >= service_list_size || (a->next && a->next->age > a->age))
-            abort();
-    if (n != service_list_size)
-        abort();
-    for (int i = 0; i < service_list_size; i++) {
-        const item &it = service_list[i];
-        if (!it.host_name || !it.service_description || !it.last_change || !it.duration ||
-            !it.plugin_output || strlen(it.last_change) != 16)
-            abort();
-    }
-    for (int i = 0; i < host_list_size; i++) {
-        const item &it = host_list[i];
-        if (!it.host_name || !it.last_change || !it.duration || !it.plugin_output)
-            abort();
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -125,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz_exit_armed = true;
             status_refresh();
             fuzz_exit_armed = false;
-            fuzz_check_snapshot();
+            fuzz_tables_check();
+            fuzz_tables_check_order();
             // A finished read keeps its own file open, the snapshot's, and
             // no other.
             if (fuzz_status_open() != 1 || status_snapshot_fd() < 0)
