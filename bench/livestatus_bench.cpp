@@ -352,7 +352,7 @@ struct live_sample {
     int hosts = 0, services = 0;
 };
 
-live_sample live_run_child(const char *which, int reads)
+live_sample live_run_child(const std::string &program, const char *which, int reads)
 {
     int out[2];
     if (pipe(out) != 0)
@@ -363,7 +363,7 @@ live_sample live_run_child(const char *which, int reads)
         close(out[0]);
         close(out[1]);
         const std::string r = std::to_string(reads);
-        execl("/proc/self/exe", "livestatus_bench", "--case", which, r.c_str(), nullptr);
+        execl(program.c_str(), "livestatus_bench", "--case", which, r.c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -380,7 +380,7 @@ live_sample live_run_child(const char *which, int reads)
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
         sscanf(text.c_str(), "%lf %lf %ld %d %d", &s.ms, &s.cpu_ms, &kb, &s.hosts,
                &s.services) != 5) {
-        fprintf(stderr, "case %s failed: %s\n", which, text.c_str());
+        fprintf(stderr, "case %s of %s failed: %s\n", which, program.c_str(), text.c_str());
         exit(1);
     }
     s.hwm_mb = static_cast<double>(kb) / 1024.0;
@@ -393,45 +393,55 @@ double live_median(std::vector<double> v)
     return v.empty() ? 0 : v[v.size() / 2];
 }
 
-// The three cases in turn, rounds times, each in a fresh process with
-// three timed refreshes after its first: medians of the rounds' medians.
+struct live_case {
+    std::string label, program;
+    const char *which;
+    std::vector<double> ms, cpu, hwm;
+};
+
+// The cases in turn, rounds times, each in a fresh process with three timed
+// refreshes after its first: medians of the rounds' medians. With
+// QUELVAN_BENCH_BEFORE=PROGRAM (this benchmark built from an earlier tree)
+// its site cases take their turns too, as site1_before and site4_before.
 void BM_LivestatusVsFile(benchmark::State &state)
 {
     live_start();
     const char *env = getenv("QUELVAN_BENCH_REPS");
     const int rounds = env ? std::max(1, atoi(env)) : 5;
-    const char *cases[] = {"file", "site1", "site4"};
-    std::vector<double> ms[3], cpu[3], hwm[3];
-    live_sample last[3];
+    std::vector<live_case> cases = {{"file", "/proc/self/exe", "file", {}, {}, {}},
+                                    {"site1", "/proc/self/exe", "site1", {}, {}, {}},
+                                    {"site4", "/proc/self/exe", "site4", {}, {}, {}}};
+    if (const char *before = getenv("QUELVAN_BENCH_BEFORE")) {
+        cases.push_back({"site1_before", before, "site1", {}, {}, {}});
+        cases.push_back({"site4_before", before, "site4", {}, {}, {}});
+    }
     for (auto _ : state) {
-        for (int r = 0; r < rounds; r++)
-            for (int c = 0; c < 3; c++) {
-                last[c] = live_run_child(cases[c], 3);
-                ms[c].push_back(last[c].ms);
-                cpu[c].push_back(last[c].cpu_ms);
-                hwm[c].push_back(last[c].hwm_mb);
+        for (int r = 0; r < rounds; r++) {
+            std::string line = "round " + std::to_string(r + 1) + ":";
+            for (live_case &c : cases) {
+                const live_sample s = live_run_child(c.program, c.which, 3);
+                if (s.hosts != MAX_ITEMS || s.services != MAX_ITEMS)
+                    state.SkipWithError("a case did not read every object");
+                c.ms.push_back(s.ms);
+                c.cpu.push_back(s.cpu_ms);
+                c.hwm.push_back(s.hwm_mb);
+                char part[160];
+                snprintf(part, sizeof part, " %s %.0f ms (cpu %.0f) %.0f MB", c.label.c_str(),
+                         s.ms, s.cpu_ms, s.hwm_mb);
+                line += part;
             }
+            fprintf(stderr, "%s\n", line.c_str());  // each round's own, for the spread
+        }
     }
-    for (int c = 0; c < 3; c++) {
-        if (last[c].hosts != MAX_ITEMS || last[c].services != MAX_ITEMS)
-            state.SkipWithError("a case did not read every object");
-        state.counters[std::string(cases[c]) + "_ms"] = live_median(ms[c]);
-        state.counters[std::string(cases[c]) + "_cpu_ms"] = live_median(cpu[c]);
-        state.counters[std::string(cases[c]) + "_peak_MB"] = live_median(hwm[c]);
+    for (const live_case &c : cases) {
+        state.counters[c.label + "_ms"] = live_median(c.ms);
+        state.counters[c.label + "_cpu_ms"] = live_median(c.cpu);
+        state.counters[c.label + "_peak_MB"] = live_median(c.hwm);
     }
-    state.counters["site1_vs_file"] = live_median(ms[1]) / live_median(ms[0]);
-    state.counters["site4_vs_site1"] = live_median(ms[2]) / live_median(ms[1]);
-    state.counters["peak_site1_vs_file"] = live_median(hwm[1]) / live_median(hwm[0]);
+    state.counters["site1_vs_file"] = live_median(cases[1].ms) / live_median(cases[0].ms);
+    state.counters["site4_vs_site1"] = live_median(cases[2].ms) / live_median(cases[1].ms);
+    state.counters["peak_site1_vs_file"] = live_median(cases[1].hwm) / live_median(cases[0].hwm);
     state.counters["rounds"] = rounds;
-    // Each round's own figures, for the spread.
-    for (int r = 0; r < rounds; r++)
-        fprintf(stderr, "round %d: file %.0f ms (cpu %.0f) %.0f MB, site1 %.0f ms (cpu %.0f) %.0f MB, "
-                        "site4 %.0f ms (cpu %.0f) %.0f MB\n",
-                r + 1, ms[0][static_cast<size_t>(r)], cpu[0][static_cast<size_t>(r)],
-                hwm[0][static_cast<size_t>(r)], ms[1][static_cast<size_t>(r)],
-                cpu[1][static_cast<size_t>(r)], hwm[1][static_cast<size_t>(r)],
-                ms[2][static_cast<size_t>(r)], cpu[2][static_cast<size_t>(r)],
-                hwm[2][static_cast<size_t>(r)]);
 }
 BENCHMARK(BM_LivestatusVsFile)->Unit(benchmark::kMillisecond)->Iterations(1);
 
