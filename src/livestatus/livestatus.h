@@ -6,7 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quelvan.h"
@@ -16,9 +19,36 @@ constexpr size_t LIVESTATUS_PADDING = 64;
 // The largest body taken: a header announcing more fails the read.
 constexpr size_t LIVESTATUS_MAX_REPLY = size_t{1} << 30;
 
+// Leaves the bytes a vector grows by uninitialised: a reply's buffer is
+// written by the socket reads anyway, and zeroing tens of megabytes first
+// cost as much as receiving them.
+template <typename T>
+struct livestatus_raw_alloc : std::allocator<T> {
+    template <typename U>
+    struct rebind {
+        using other = livestatus_raw_alloc<U>;
+    };
+    livestatus_raw_alloc() = default;
+    template <typename U>
+    livestatus_raw_alloc(const livestatus_raw_alloc<U> &) noexcept
+    {
+    }
+    template <typename U>
+    void construct(U *p) noexcept
+    {
+        ::new (static_cast<void *>(p)) U;
+    }
+    template <typename U, typename... A>
+    void construct(U *p, A &&...a)
+    {
+        ::new (static_cast<void *>(p)) U(std::forward<A>(a)...);
+    }
+};
+using livestatus_bytes = std::vector<char, livestatus_raw_alloc<char>>;
+
 struct livestatus_reply {
     int status = 0;            // the fixed16 header's status, 200 for success
-    std::vector<char> body;    // the body, then LIVESTATUS_PADDING zero bytes
+    livestatus_bytes body;     // the body, then LIVESTATUS_PADDING zero bytes
     size_t length = 0;         // the body's length
 };
 

@@ -31,9 +31,11 @@
 namespace {
 
 constexpr size_t HEADER_SIZE = 16;
-// The body buffer starts at this and doubles as bytes arrive, so that a
-// header's length alone never makes the reader allocate.
+// The body buffer starts at this and grows GROWTH times as it fills, so that
+// a header's length alone never makes the reader allocate; a large step
+// keeps the copies of a big reply few (64K, 1M, 16M, 256M).
 constexpr size_t FIRST_CHUNK = 64 * 1024;
+constexpr size_t GROWTH = 16;
 // After a command, how long the daemon's own end of the connection is
 // waited for, and how much of what it writes back is taken and dropped.
 constexpr int64_t COMMAND_LINGER_MS = 1000;
@@ -399,13 +401,16 @@ ls_end ls_exchange(int fd, const std::string &request, int64_t deadline_ms,
     }
     const size_t length = static_cast<size_t>(announced);
 
-    std::vector<char> body(std::min(length, FIRST_CHUNK) + LIVESTATUS_PADDING);
+    livestatus_bytes body(std::min(length, FIRST_CHUNK) + LIVESTATUS_PADDING);
     size_t filled = 0;
     while (filled < length) {
         size_t room = body.size() - LIVESTATUS_PADDING;
         if (filled == room) {
-            room = std::min(length, room * 2);
-            body.resize(room + LIVESTATUS_PADDING);
+            room = std::min(length, room * GROWTH);
+            // A copy by hand: the vector's own would go byte by byte.
+            livestatus_bytes larger(room + LIVESTATUS_PADDING);
+            memcpy(larger.data(), body.data(), filled);
+            body.swap(larger);
         }
         size_t got = 0;
         e = ls_recv_some(fd, body.data() + filled, room - filled, deadline_ms, got, why);
