@@ -290,10 +290,10 @@ TEST(SiteFaults, SilentSiteTimesOutWhileTheRestGoesOn)
     ASSERT_TRUE(fault_wait_requests(s.server, before + 1));
     // A read is under way and the daemon holds it: the console is not held.
     tty_type(s.t, "/");
-    ASSERT_TRUE(tty_wait_in_row(s.t, tty_command_row(ROWS), "Filter: ")) << tty_screen(s.t);
+    ASSERT_TRUE(tty_wait_in_row(s.t, tty_command_row(ROWS), " Filter:")) << tty_screen(s.t);
     tty_type(s.t, "^live:");
     tty_keys(s.t, {"Enter"});
-    ASSERT_TRUE(tty_wait(s.t, "2 matches the filter")) << tty_screen(s.t);
+    ASSERT_TRUE(tty_wait(s.t, "2 match the filter")) << tty_screen(s.t);
     ASSERT_TRUE(tty_wait_gone(s.t, "east:web1")) << tty_screen(s.t);
     tty_type(s.t, "x");
     ASSERT_TRUE(tty_wait(s.t, "east:web1")) << tty_screen(s.t);
