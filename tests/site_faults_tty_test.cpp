@@ -154,12 +154,19 @@ std::string screen_whole(const tty &t)
 
 // The failing line of site live with its reason, the time between as
 // HH:MM:SS.
-void expect_failure_line(const std::string &screen, const std::string &reason)
+// The row of the failing line of site live (empty when none).
+std::string failure_line(const std::string &screen)
 {
     std::string line;
     for (const std::string &row : screen_rows(screen))
         if (row.find("site live: ") != std::string::npos)
             line = row;
+    return line;
+}
+
+void expect_failure_line(const std::string &screen, const std::string &reason)
+{
+    const std::string line = failure_line(screen);
     const std::string head = "  site live: no answer since ";
     const std::string tail = " (" + reason + ")";
     ASSERT_EQ(line.size(), head.size() + 8 + tail.size()) << screen;
@@ -301,10 +308,12 @@ TEST(SiteFaults, SilentSiteTimesOutWhileTheRestGoesOn)
 
     ASSERT_TRUE(tty_wait(s.t, "no answer since")) << tty_screen(s.t);
     ASSERT_NO_FATAL_FAILURE(expect_failing(s.t, "timed out"));
+    const std::string first = failure_line(screen_whole(s.t));
 
-    // Still silent: new reads go on timing out, the rest goes on.
+    // Still silent: new reads go on timing out, the rest goes on; the
+    // line keeps the time of the first failure.
     const size_t held = fault_requests(s.server).size();
-    ASSERT_TRUE(fault_wait_requests(s.server, held + 1));
+    ASSERT_TRUE(fault_wait_requests(s.server, held + 2));
     ASSERT_NO_FATAL_FAILURE(expect_east_refreshes(s, "HTTP OK still"));
     tty_type(s.t, "h");
     ASSERT_TRUE(tty_wait(s.t, "quelvan help")) << tty_screen(s.t);
@@ -312,6 +321,7 @@ TEST(SiteFaults, SilentSiteTimesOutWhileTheRestGoesOn)
     ASSERT_TRUE(tty_wait(s.t, "live:alpha")) << tty_screen(s.t);
     ASSERT_NO_FATAL_FAILURE(expect_failing(s.t, "timed out"));
     EXPECT_EQ(screen_whole(s.t).find("quelvan help"), std::string::npos) << tty_screen(s.t);
+    EXPECT_EQ(failure_line(screen_whole(s.t)), first);
 
     fault_set_mode(s.server, fault_mode::answer);
     ASSERT_NO_FATAL_FAILURE(expect_back(s.t));
