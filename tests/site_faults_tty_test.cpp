@@ -190,10 +190,13 @@ void expect_screen_intact(const std::string &screen)
     EXPECT_EQ(screen.find("?east:"), std::string::npos) << screen;
 }
 
-// Both live services marked stale (or both not), never one alone.
-void expect_live_marked(const std::string &screen, bool stale)
+// Each named item marked stale (or none), never some alone: by default
+// both live services.
+void expect_live_marked(const std::string &screen, bool stale,
+                        const std::vector<std::string> &names = {"live:alpha HTTP ",
+                                                                 "live:beta DISK "})
 {
-    for (const char *name : {"live:alpha HTTP ", "live:beta DISK "}) {
+    for (const std::string &name : names) {
         const size_t at = screen.find(name);
         ASSERT_NE(at, std::string::npos) << name << "\n" << screen;
         ASSERT_GT(at, 0u);
@@ -311,6 +314,17 @@ TEST(SiteFaults, SilentSiteTimesOutWhileTheRestGoesOn)
     ASSERT_TRUE(tty_wait(s.t, "no answer since")) << tty_screen(s.t);
     ASSERT_NO_FATAL_FAILURE(expect_failing(s.t, "timed out"));
     const std::string first = failure_line(screen_whole(s.t));
+    // The hosts too: marked, beside the status site's unmarked.
+    tty_type(s.t, "u");
+    ASSERT_TRUE(tty_wait(s.t, "3 Host Objects")) << tty_screen(s.t);
+    {
+        const std::string hosts = screen_whole(s.t);
+        expect_live_marked(hosts, true, {"live:alpha ", "live:beta "});
+        EXPECT_NE(hosts.find(" east:web1 "), std::string::npos) << hosts;
+        EXPECT_EQ(hosts.find("?east:"), std::string::npos) << hosts;
+    }
+    tty_type(s.t, "o");
+    ASSERT_TRUE(tty_wait(s.t, "4 Service Objects")) << tty_screen(s.t);
 
     // Still silent: new reads go on timing out, the rest goes on; the
     // line keeps the time of the first failure.
