@@ -521,6 +521,6 @@ void help()
     fclose(file);
     wmove(stdscr, LINES - 1, 0);
     wrefresh(stdscr);
-    timer_wait_key();  // any key ends the help screen and is used up
+    timer_wait_key(false);  // any key ends the help screen and is used up
     timer_start();
 }

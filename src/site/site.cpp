@@ -253,11 +253,13 @@ void site_wake()
     (void)n;
 }
 
-void site_fetch(std::shared_ptr<site_job> job)
+// The deadline comes by value: the main thread clears job->deadline under
+// site_lock once it has passed, maybe before this thread has even started.
+void site_fetch(std::shared_ptr<site_job> job, int64_t deadline)
 {
     livestatus_fetched fetched;
     std::string why;
-    const bool ok = livestatus_fetch(job->fd, job->where, job->deadline, fetched, why);
+    const bool ok = livestatus_fetch(job->fd, job->where, deadline, fetched, why);
     {
         std::lock_guard<std::mutex> hold(site_lock);
         job->fetched = std::move(fetched);
@@ -343,7 +345,7 @@ void site_read(bool wait)
         sigfillset(&all);
         pthread_sigmask(SIG_SETMASK, &all, &old);
         try {
-            std::thread(site_fetch, st.job).detach();
+            std::thread(site_fetch, st.job, deadline).detach();
         } catch (const std::system_error &) {
             st.job->busy = false;
             st.job->done = true;

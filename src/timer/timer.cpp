@@ -117,7 +117,7 @@ void timer_watch()
     timer_watch_until = time(nullptr) + TIMER_WATCH_SECONDS;
 }
 
-int timer_wait_key()
+int timer_wait_key(bool draw)
 {
     int dead_reads = 0;
     for (;;) {
@@ -128,7 +128,7 @@ int timer_wait_key()
         nodelay(stdscr, FALSE);
         if (c != ERR)
             return c;
-        if (timer_watch_until != 0) {
+        if (draw && timer_watch_until != 0) {
             if (time(nullptr) > timer_watch_until) {
                 timer_watch_until = 0;
             } else if (timer_newer_file()) {
@@ -158,7 +158,7 @@ int timer_wait_key()
         int n = pselect(std::max(STDIN_FILENO, wake) + 1, &readable, nullptr, nullptr,
                         wait_ms >= 0 ? &limit : nullptr, &timer_wait_mask);
         if (n >= 0 && (wake >= 0 && (n == 0 || FD_ISSET(wake, &readable)))) {
-            if (site_collect())
+            if (site_collect() && draw)
                 detail_repaint();
             if (n == 0 || !FD_ISSET(STDIN_FILENO, &readable))
                 continue;

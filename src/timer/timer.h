@@ -18,8 +18,10 @@ void timer_stop();
 void timer_start();
 // The one wait for a key: carries out every refresh that falls due while it
 // waits (that refresh draws once; it is not a key) and returns the next key,
-// or ERR once the input has ended (the terminal is gone).
-int timer_wait_key();
+// or ERR once the input has ended (the terminal is gone). Without draw (a
+// screen of its own is up, the help) nothing is drawn and nothing refreshed:
+// the sites' replies are still taken in, to be drawn after the key.
+int timer_wait_key(bool draw = true);
 // After a command to the daemon: for the next 30 seconds the wait looks at
 // the status file every second and reads each new file the daemon writes as
 // soon as it is there (the first may have been written before the daemon
