@@ -289,14 +289,15 @@ void live_configure(int first, int count)
     }
 }
 
-long live_hwm_kb()
+// A line of /proc/self/status in kB ("VmHWM:", the peak; "VmRSS:", now).
+long live_status_kb(const char *key)
 {
     FILE *f = fopen("/proc/self/status", "r");
     char line[256];
     long kb = -1;
     while (f && fgets(line, sizeof line, f))
-        if (strncmp(line, "VmHWM:", 6) == 0)
-            kb = atol(line + 6);
+        if (strncmp(line, key, strlen(key)) == 0)
+            kb = atol(line + strlen(key));
     if (f)
         fclose(f);
     return kb;
@@ -311,7 +312,8 @@ double live_cpu_s()
 }
 
 // "file", "site1" or "site4": a first refresh, then reads timed refreshes;
-// prints "ms cpu_ms hwm_kb hosts services" (medians).
+// prints "ms cpu_ms hwm_kb hosts services rss_kb" (medians; the memory
+// still resident after the last refresh last).
 int live_child(const std::string &which, int reads)
 {
     if (chdir(bench_data::dir().c_str()) != 0)
@@ -342,13 +344,13 @@ int live_child(const std::string &which, int reads)
     }
     std::sort(wall.begin(), wall.end());
     std::sort(cpu.begin(), cpu.end());
-    printf("%.1f %.1f %ld %d %d\n", wall[wall.size() / 2], cpu[cpu.size() / 2], live_hwm_kb(),
-           host_list_size, service_list_size);
+    printf("%.1f %.1f %ld %d %d %ld\n", wall[wall.size() / 2], cpu[cpu.size() / 2],
+           live_status_kb("VmHWM:"), host_list_size, service_list_size, live_status_kb("VmRSS:"));
     return 0;
 }
 
 struct live_sample {
-    double ms = 0, cpu_ms = 0, hwm_mb = 0;
+    double ms = 0, cpu_ms = 0, hwm_mb = 0, rss_mb = 0;
     int hosts = 0, services = 0;
 };
 
@@ -376,14 +378,16 @@ live_sample live_run_child(const std::string &program, const char *which, int re
     int status = 0;
     waitpid(pid, &status, 0);
     live_sample s;
-    long kb = 0;
+    long kb = 0, rss_kb = 0;
+    // An earlier build's cases give no resident figure.
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        sscanf(text.c_str(), "%lf %lf %ld %d %d", &s.ms, &s.cpu_ms, &kb, &s.hosts,
-               &s.services) != 5) {
+        sscanf(text.c_str(), "%lf %lf %ld %d %d %ld", &s.ms, &s.cpu_ms, &kb, &s.hosts,
+               &s.services, &rss_kb) < 5) {
         fprintf(stderr, "case %s of %s failed: %s\n", which, program.c_str(), text.c_str());
         exit(1);
     }
     s.hwm_mb = static_cast<double>(kb) / 1024.0;
+    s.rss_mb = static_cast<double>(rss_kb) / 1024.0;
     return s;
 }
 
@@ -396,7 +400,7 @@ double live_median(std::vector<double> v)
 struct live_case {
     std::string label, program;
     const char *which;
-    std::vector<double> ms, cpu, hwm;
+    std::vector<double> ms, cpu, hwm, rss;
 };
 
 // The cases in turn, rounds times, each in a fresh process with three timed
@@ -408,12 +412,12 @@ void BM_LivestatusVsFile(benchmark::State &state)
     live_start();
     const char *env = getenv("QUELVAN_BENCH_REPS");
     const int rounds = env ? std::max(1, atoi(env)) : 5;
-    std::vector<live_case> cases = {{"file", "/proc/self/exe", "file", {}, {}, {}},
-                                    {"site1", "/proc/self/exe", "site1", {}, {}, {}},
-                                    {"site4", "/proc/self/exe", "site4", {}, {}, {}}};
+    std::vector<live_case> cases = {{"file", "/proc/self/exe", "file", {}, {}, {}, {}},
+                                    {"site1", "/proc/self/exe", "site1", {}, {}, {}, {}},
+                                    {"site4", "/proc/self/exe", "site4", {}, {}, {}, {}}};
     if (const char *before = getenv("QUELVAN_BENCH_BEFORE")) {
-        cases.push_back({"site1_before", before, "site1", {}, {}, {}});
-        cases.push_back({"site4_before", before, "site4", {}, {}, {}});
+        cases.push_back({"site1_before", before, "site1", {}, {}, {}, {}});
+        cases.push_back({"site4_before", before, "site4", {}, {}, {}, {}});
     }
     for (auto _ : state) {
         for (int r = 0; r < rounds; r++) {
@@ -425,6 +429,7 @@ void BM_LivestatusVsFile(benchmark::State &state)
                 c.ms.push_back(s.ms);
                 c.cpu.push_back(s.cpu_ms);
                 c.hwm.push_back(s.hwm_mb);
+                c.rss.push_back(s.rss_mb);
                 char part[160];
                 snprintf(part, sizeof part, " %s %.0f ms (cpu %.0f) %.0f MB", c.label.c_str(),
                          s.ms, s.cpu_ms, s.hwm_mb);
@@ -437,6 +442,7 @@ void BM_LivestatusVsFile(benchmark::State &state)
         state.counters[c.label + "_ms"] = live_median(c.ms);
         state.counters[c.label + "_cpu_ms"] = live_median(c.cpu);
         state.counters[c.label + "_peak_MB"] = live_median(c.hwm);
+        state.counters[c.label + "_resident_MB"] = live_median(c.rss);
     }
     state.counters["site1_vs_file"] = live_median(cases[1].ms) / live_median(cases[0].ms);
     state.counters["site4_vs_site1"] = live_median(cases[2].ms) / live_median(cases[1].ms);
