@@ -98,7 +98,7 @@ fault_answer live_answer(const std::string &request)
         for (const live_object &o : objects) {
             body += body.size() > 1 ? ",\n[" : "[";
             for (size_t i = 0; i < columns.size(); i++)
-                body += (i ? "," : "") + live_value(o, columns[i]);
+                body.append(i ? "," : "").append(live_value(o, columns[i]));
             body += "]";
         }
         return fault_answer{200, body + "]\n"};
