@@ -155,7 +155,12 @@ TEST(Prompts, PatternPerlCannotCompileWithTheShippedScript)
     EXPECT_EQ(tty_stderr(t), "");
 }
 
-// Resizes while a prompt is open and while the help screen waits.
+// Resizes while a prompt is open and while the help screen waits. A resize
+// ends either as a key would, with nothing changed (the prompt's line typed
+// so far is dropped), and the list is drawn at the new size. Each step
+// waits for its screen: a key sent while the prompt or the help may still
+// be open or already closed would land in either (Enter on the list opens
+// the detail screen).
 TEST(Prompts, ResizesWhileAPromptOrTheHelpIsOpen)
 {
     const std::string dir = test_dir();
@@ -165,20 +170,26 @@ TEST(Prompts, ResizesWhileAPromptOrTheHelpIsOpen)
     tty_type(t, "/");
     ASSERT_TRUE(wait_prompt(t, 24, "Filter:")) << tty_screen(t);
     tty_type(t, "web");
+    ASSERT_TRUE(wait_prompt(t, 24, "Filter: web")) << tty_screen(t);
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 29) % 120, 1 + (i * 7) % 50);
         harness_pause(30);
     }
     tty_resize(t, 80, 24);
-    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " Command:")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "20 Service Objects")) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "Filter: none")) << tty_screen(t);
+
     tty_type(t, "?");
+    ASSERT_TRUE(tty_wait(t, "quelvan help")) << tty_screen(t);
     for (int i = 0; i < 20; i++) {
         tty_resize(t, 1 + (i * 31) % 120, 1 + (i * 11) % 50);
         harness_pause(30);
     }
     tty_resize(t, 80, 24);
-    tty_keys(t, {"Enter"});
-    ASSERT_TRUE(tty_wait(t, "Command:")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_gone(t, "quelvan help")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait(t, "20 Service Objects")) << tty_screen(t);
+    ASSERT_TRUE(tty_wait_row(t, tty_command_row(24), " Command:")) << tty_screen(t);
     tty_type(t, "q");
     guarded_end e = guarded_wait(t);
     EXPECT_EQ(e.status, 0) << tty_screen(t);
