@@ -24,22 +24,13 @@
 #include <vector>
 
 #include "fuzz_exit.h"
-#include "fuzz_tables.h"
+#include "fuzz_reader.h"
 #include "livestatus/livestatus.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "status/status.h"
 
 namespace {
-
-// Hooks that change the texts (longer and shorter), so the cut of a hook's
-// result to the original length is exercised on every item.
-const char hook_script[] = R"PERL(
-sub host_plugin_hook { my $t = shift; $t =~ s/o/oo/g; return $t; }
-sub service_plugin_hook { my $t = shift; $t =~ s/e//g; return $t; }
-sub regex_hook { return 0; }
-1;
-)PERL";
 
 // Between two parts.
 constexpr std::string_view PART_END = "\n--\n";
@@ -59,14 +50,6 @@ int fuzz_open_fds()
         open++;
     closedir(d);
     return open;
-}
-
-void fuzz_write(const char *path, const char *data, size_t size)
-{
-    FILE *f = fopen(path, "w");
-    if (!f || fwrite(data, 1, size, f) != size)
-        abort();
-    fclose(f);
 }
 
 std::vector<std::string_view> fuzz_split(std::string_view in)
@@ -160,19 +143,7 @@ livestatus_reply fuzz_reply(std::string_view body)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    if (mkdir("etc", 0755) != 0 && access("etc", F_OK) != 0)
-        abort();
-    fuzz_write("etc/quelvan.pl", hook_script, sizeof hook_script - 1);
-    // The fatal messages are the program's; the fuzzer reports on stderr.
-    int null = open("/dev/null", O_WRONLY);
-    if (null < 0 || dup2(null, STDOUT_FILENO) < 0)
-        abort();
-    close(null);
-    debugging = 0;
-    color = 0;
-    perl_hook_init();
+    fuzz_reader_setup();
     // A connection given up is opened anew at the path: there is no socket
     // there, so that attempt fails at once.
     fuzz_site.kind = SITE_LIVESTATUS_UNIX;
@@ -218,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     status_release();
     if (!livestatus_fill(fuzz_earlier, why) || host_list_size != 2 || service_list_size != 2)
         abort();
-    fuzz_tables_check();
+    fuzz_reader_check();
     status_release();
     if (setjmp(fuzz_exit_jump) == 0) {
         fuzz_exit_armed = true;
@@ -226,15 +197,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         fuzz_exit_armed = false;
         if (filled != why.empty())
             abort();
-        fuzz_tables_check();
+        fuzz_reader_check();
         if (filled) {
             if (livestatus_descriptions.size() != static_cast<size_t>(service_list_size))
                 abort();
             for (const char *d : livestatus_descriptions)
-                if (!fuzz_tables_text_ok(d, TEXT_MAX))
+                if (!fuzz_reader_text_ok(d, TEXT_MAX))
                     abort();
             status_order_by_age();
-            fuzz_tables_check_order();
+            fuzz_reader_check_order();
         }
     } else if (fuzz_exit_status != 1) {
         abort();  // every fatal error ends with status 1

@@ -14,22 +14,13 @@
 #include <unistd.h>
 
 #include "fuzz_exit.h"
-#include "fuzz_tables.h"
+#include "fuzz_reader.h"
 #include "perl/perl_hook.h"
 #include "quelvan.h"
 #include "status/status.h"
 #include "status/status_private.h"
 
 namespace {
-
-// Hooks that change the texts (longer and shorter), so the cut of a hook's
-// result to the original length is exercised on every item.
-const char hook_script[] = R"PERL(
-sub host_plugin_hook { my $t = shift; $t =~ s/o/oo/g; return $t; }
-sub service_plugin_hook { my $t = shift; $t =~ s/e//g; return $t; }
-sub regex_hook { return 0; }
-1;
-)PERL";
 
 // How many descriptors of the process hold the status file open.
 int fuzz_status_open()
@@ -67,20 +58,7 @@ void fuzz_write(const char *path, const uint8_t *data, size_t size)
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    if (mkdir("etc", 0755) != 0 && access("etc", F_OK) != 0)
-        abort();
-    fuzz_write("etc/quelvan.pl", reinterpret_cast<const uint8_t *>(hook_script),
-               sizeof hook_script - 1);
-    // The fatal messages are the program's; the fuzzer reports on stderr.
-    int null = open("/dev/null", O_WRONLY);
-    if (null < 0 || dup2(null, STDOUT_FILENO) < 0)
-        abort();
-    close(null);
-    debugging = 0;
-    color = 0;
-    perl_hook_init();
+    fuzz_reader_setup();
     return 0;
 }
 
@@ -92,8 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fuzz_exit_armed = true;
             status_refresh();
             fuzz_exit_armed = false;
-            fuzz_tables_check();
-            fuzz_tables_check_order();
+            fuzz_reader_check();
+            fuzz_reader_check_order();
             // A finished read keeps its own file open, the snapshot's, and
             // no other.
             if (fuzz_status_open() != 1 || status_snapshot_fd() < 0)
