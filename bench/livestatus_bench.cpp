@@ -113,56 +113,46 @@ struct live_replies {
     std::string status, hosts, services;
 };
 
+// One row of a hosts or (with its description) services reply, in the
+// reader's column order.
+void live_row(std::string &b, const live_proto &p, long n, bool first, bool service)
+{
+    b += first ? "\n[" : ",\n[";
+    live_json_string(b, p.host_name + "-" + std::to_string(n));
+    if (service) {
+        b += ',';
+        live_json_string(b, p.description);
+    }
+    b += ',';
+    live_json_number(b, p.state);
+    b += ',';
+    live_json_number(b, p.checked);
+    b += ',';
+    live_json_string(b, p.output);
+    b += ',';
+    b += live_change(p, n);
+    b += ',';
+    live_json_number(b, p.ack);
+    b += ',';
+    live_json_number(b, p.downtime);
+    b += ']';
+}
+
 live_replies live_make(const std::vector<live_proto> &hosts,
                        const std::vector<live_proto> &services, const std::string &program_start,
                        long first, long count)
 {
     live_replies r;
     r.status = live_reply("[[" + program_start + "]]\n");
-    std::string b = "[";
-    for (long n = first; n < first + count; n++) {
-        const live_proto &p = hosts[static_cast<size_t>(n) % hosts.size()];
-        b += n == first ? "\n[" : ",\n[";
-        live_json_string(b, p.host_name + "-" + std::to_string(n));
-        b += ',';
-        live_json_number(b, p.state);
-        b += ',';
-        live_json_number(b, p.checked);
-        b += ',';
-        live_json_string(b, p.output);
-        b += ',';
-        b += live_change(p, n);
-        b += ',';
-        live_json_number(b, p.ack);
-        b += ',';
-        live_json_number(b, p.downtime);
-        b += ']';
-    }
-    b += "]\n";
-    r.hosts = live_reply(b);
-    b = "[";
-    for (long n = first; n < first + count; n++) {
-        const live_proto &p = services[static_cast<size_t>(n) % services.size()];
-        b += n == first ? "\n[" : ",\n[";
-        live_json_string(b, p.host_name + "-" + std::to_string(n));
-        b += ',';
-        live_json_string(b, p.description);
-        b += ',';
-        live_json_number(b, p.state);
-        b += ',';
-        live_json_number(b, p.checked);
-        b += ',';
-        live_json_string(b, p.output);
-        b += ',';
-        b += live_change(p, n);
-        b += ',';
-        live_json_number(b, p.ack);
-        b += ',';
-        live_json_number(b, p.downtime);
-        b += ']';
-    }
-    b += "]\n";
-    r.services = live_reply(b);
+    auto rows = [&](const std::vector<live_proto> &protos, bool service) {
+        std::string b = "[";
+        for (long n = first; n < first + count; n++)
+            live_row(b, protos[static_cast<size_t>(n) % protos.size()], n, n == first, service);
+        b += "]\n";
+        return live_reply(b);
+    };
+    r.hosts = rows(hosts, false);
+    r.services = rows(services, true);
     return r;
 }
 
