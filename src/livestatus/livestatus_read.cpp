@@ -184,50 +184,109 @@ void read_service(int i, read_cell *c)
 
 simdjson::ondemand::parser read_parser;
 
-// Walks the rows of a reply, each a list of columns values, handing each
-// row to take; false with why where the reply is not such rows.
+// A large reply's rows are parsed in batches of about this many bytes: the
+// parser keeps room for several times the largest document it has read,
+// which for a whole reply of a large site is hundreds of megabytes.
+constexpr size_t READ_BATCH = size_t{1} << 20;
+// A batch as a document of its own: "[", its rows, "]", the padding.
+std::vector<char> read_batch_text;
+
+// How a walk over rows ended.
+enum class read_end {
+    done,
+    bad,      // not rows of the columns asked for (why says so)
+    refused,  // take refused a row (why says why)
+};
+
+// Walks the rows of a JSON document (text of length len in a buffer of
+// capacity bytes), a list of rows each a list of columns values, handing
+// each row to take.
 template <typename Take>
-bool read_rows(const livestatus_reply &reply, size_t columns, const char *what, Take take,
-               std::string &why)
+read_end read_array(const char *text, size_t len, size_t capacity, size_t columns,
+                    const char *what, Take &take, std::string &why)
 {
     const std::string bad = std::string("the ") + what + " reply does not parse";
     simdjson::ondemand::document doc;
     simdjson::ondemand::array rows;
-    if (read_parser.iterate(reply.body.data(), reply.length, reply.body.size()).get(doc) ||
-        doc.get_array().get(rows)) {
+    if (read_parser.iterate(text, len, capacity).get(doc) || doc.get_array().get(rows)) {
         why = bad;
-        return false;
+        return read_end::bad;
     }
     read_cell cells[READ_MAX_COLUMNS];
     for (auto row_value : rows) {
         simdjson::ondemand::array row;
         if (row_value.get_array().get(row)) {
             why = bad;
-            return false;
+            return read_end::bad;
         }
         size_t k = 0;
         for (auto cell : row) {
             simdjson::ondemand::value v;
             if (cell.get(v) || (k < columns && !read_cell_of(v, cells[k]))) {
                 why = bad;
-                return false;
+                return read_end::bad;
             }
             k++;
         }
         if (k != columns) {
             why = std::string("the ") + what + " reply has rows of " + std::to_string(k) +
                   " columns, not " + std::to_string(columns);
-            return false;
+            return read_end::bad;
         }
         if (!take(cells, why))
-            return false;
+            return read_end::refused;
     }
     // Anything behind the list of rows.
     if (!doc.current_location().error()) {
         why = bad;
-        return false;
+        return read_end::bad;
     }
-    return true;
+    return read_end::done;
+}
+
+bool read_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Walks the rows of a reply, in batches where batched and the reply is
+// large: it is cut after a row's end where a line break follows its comma
+// ("],\n[", as the daemons write one row a line; no text of JSON holds a
+// line break). The batches' rows joined are the reply's rows; a batch that
+// does not parse ends the walk with *again set, to be done whole, since the
+// cut may have met a line break inside a row.
+template <typename Take>
+read_end read_rows(const livestatus_reply &reply, size_t columns, const char *what, Take take,
+                   bool batched, bool *again, std::string &why)
+{
+    const char *body = reply.body.data();
+    size_t first = 0, last = reply.length;
+    while (first < last && read_blank(body[first]))
+        first++;
+    while (last > first && read_blank(body[last - 1]))
+        last--;
+    if (!batched || last - first <= 2 * READ_BATCH || body[first] != '[' || body[last - 1] != ']')
+        return read_array(body, reply.length, reply.body.size(), columns, what, take, why);
+    const size_t end = last - 1;
+    for (size_t at = first + 1; at < end;) {
+        size_t cut = end;
+        if (end - at > 2 * READ_BATCH) {
+            const void *found = memmem(body + at + READ_BATCH, end - at - READ_BATCH, "],\n[", 4);
+            if (found)
+                cut = static_cast<size_t>(static_cast<const char *>(found) - body) + 1;
+        }
+        const size_t n = cut - at;
+        read_batch_text.resize(n + 2 + LIVESTATUS_PADDING);
+        read_batch_text[0] = '[';
+        memcpy(read_batch_text.data() + 1, body + at, n);
+        read_batch_text[n + 1] = ']';
+        std::fill(read_batch_text.begin() + static_cast<long>(n) + 2, read_batch_text.end(), '\0');
+        const read_end e = read_array(read_batch_text.data(), n + 2, read_batch_text.size(),
+                                      columns, what, take, why);
+        if (e == read_end::bad)
+            *again = true;
+        if (e != read_end::done)
+            return e;
+        at = cut + 1;  // past the comma between the batches
+    }
+    return read_end::done;
 }
 
 }  // namespace
@@ -251,16 +310,16 @@ bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fe
     return true;
 }
 
-bool livestatus_fill(const livestatus_fetched &f, std::string &why)
+// One fill of the tables from the replies; *again where a batch did not
+// parse and the replies are to be read whole.
+static bool read_fill(const livestatus_fetched &f, bool batched, bool *again, std::string &why)
 {
     int64_t program_start = 0;
-    bool ok = read_rows(
-        f.status, 1, "status",
-        [&](read_cell *c, std::string &) {
-            program_start = read_number(c[0]);
-            return true;
-        },
-        why);
+    auto take_start = [&](read_cell *c, std::string &) {
+        program_start = read_number(c[0]);
+        return true;
+    };
+    bool ok = read_rows(f.status, 1, "status", take_start, false, again, why) == read_end::done;
     const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
     // Even a read that fails here leaves the tables as a read of nothing,
     // never sized by the released snapshot before it.
@@ -269,30 +328,40 @@ bool livestatus_fill(const livestatus_fetched &f, std::string &why)
         return false;
 
     int hosts = 0;
-    ok = read_rows(
-        f.hosts, std::size(READ_HOST_COLUMNS), "hosts",
-        [&](read_cell *c, std::string &w) {
-            if (hosts >= MAX_ITEMS) {
-                w = "too many hosts";
-                return false;
-            }
-            read_host(hosts++, c);
-            return true;
-        },
-        why);
-    if (!ok)
+    auto take_host = [&](read_cell *c, std::string &w) {
+        if (hosts >= MAX_ITEMS) {
+            w = "too many hosts";
+            return false;
+        }
+        read_host(hosts++, c);
+        return true;
+    };
+    if (read_rows(f.hosts, std::size(READ_HOST_COLUMNS), "hosts", take_host, batched, again,
+                  why) != read_end::done)
         return false;
     int services = 0;
     livestatus_descriptions.clear();
-    return read_rows(
-        f.services, std::size(READ_SERVICE_COLUMNS), "services",
-        [&](read_cell *c, std::string &w) {
-            if (services >= MAX_ITEMS) {
-                w = "too many services";
-                return false;
-            }
-            read_service(services++, c);
-            return true;
-        },
-        why);
+    auto take_service = [&](read_cell *c, std::string &w) {
+        if (services >= MAX_ITEMS) {
+            w = "too many services";
+            return false;
+        }
+        read_service(services++, c);
+        return true;
+    };
+    return read_rows(f.services, std::size(READ_SERVICE_COLUMNS), "services", take_service,
+                     batched, again, why) == read_end::done;
+}
+
+bool livestatus_fill(const livestatus_fetched &f, std::string &why)
+{
+    bool again = false;
+    if (read_fill(f, true, &again, why))
+        return true;
+    if (!again)
+        return false;
+    // Read anew and whole: the tables start again from nothing (the texts
+    // of the first attempt stay unused in the snapshot's arena).
+    why.clear();
+    return read_fill(f, false, &again, why);
 }
