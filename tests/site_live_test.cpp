@@ -253,6 +253,9 @@ TEST(SitesLive, ActionsReachTheIcingaSite)
     EXPECT_TRUE(live_wait_row(t, "ice:ice-web Spool", " OKAY      ice:ice-web Spool ", 30000))
         << tty_screen(t) << icinga.daemon_log();
     EXPECT_TRUE(tty_wait(t, " OK checked on demand  ")) << tty_screen(t);
+    // The console took each command's answer: the daemon never wrote into
+    // a connection already closed.
+    EXPECT_EQ(icinga.daemon_log().find("Broken pipe"), std::string::npos) << icinga.daemon_log();
     tty_type(t, "q");
     EXPECT_EQ(tty_wait_exit(t), 0);
     EXPECT_EQ(tty_stderr(t), "");

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -54,6 +55,10 @@ struct livestatus_reply {
 
 // Milliseconds of the monotonic clock: the deadlines below.
 int64_t livestatus_now_ms();
+// Runs work on a detached thread of its own with every signal blocked (the
+// signals stay with the main thread, whose wait they end); false when no
+// thread can be had.
+bool livestatus_spawn(std::function<void()> work);
 // Sends request (whole, ending in its empty line, with ResponseHeader:
 // fixed16) on the site's connection fd (opened when -1, kept open for the
 // next query; a kept connection that the peer closed is opened once again)

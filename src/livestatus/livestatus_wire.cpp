@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <netdb.h>
@@ -199,31 +200,22 @@ bool ls_resolve(const site &s, int64_t deadline_ms, addrinfo **found, std::strin
     *found = nullptr;
     auto job = std::make_shared<ls_lookup>();
     const std::string host = s.host;
-    sigset_t all, old;
-    sigfillset(&all);
-    pthread_sigmask(SIG_SETMASK, &all, &old);  // the signals stay with the main thread
-    try {
-        std::thread([job, host, port] {
-            addrinfo h{};
-            h.ai_family = AF_UNSPEC;
-            h.ai_socktype = SOCK_STREAM;
-            h.ai_flags = AI_NUMERICSERV;
-            addrinfo *res = nullptr;
-            const int rc = getaddrinfo(host.c_str(), port.c_str(), &h, &res);
-            const int error = errno;
-            std::lock_guard<std::mutex> lock(job->m);
-            job->rc = rc;
-            job->error = error;
-            job->found = rc == 0 ? res : nullptr;
-            job->done = true;
-            job->done_cv.notify_all();
-        }).detach();
-    } catch (const std::system_error &) {
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    hints.ai_flags = AI_NUMERICSERV;
+    const bool spawned = livestatus_spawn([job, host, port, hints] {
+        addrinfo *res = nullptr;
+        const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &res);
+        const int error = errno;
+        std::lock_guard<std::mutex> lock(job->m);
+        job->rc = rc;
+        job->error = error;
+        job->found = rc == 0 ? res : nullptr;
+        job->done = true;
+        job->done_cv.notify_all();
+    });
+    if (!spawned) {
         why = "no thread for the name's lookup";
         return false;
     }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
     std::unique_lock<std::mutex> lock(job->m);
     const int64_t left = deadline_ms - livestatus_now_ms();
     if (!job->done_cv.wait_for(lock, std::chrono::milliseconds(std::max<int64_t>(left, 0)),
@@ -450,6 +442,21 @@ int64_t livestatus_now_ms()
     timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
     return static_cast<int64_t>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+bool livestatus_spawn(std::function<void()> work)
+{
+    sigset_t all, old;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &old);
+    bool spawned = true;
+    try {
+        std::thread(std::move(work)).detach();
+    } catch (const std::system_error &) {
+        spawned = false;
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    return spawned;
 }
 
 bool livestatus_query(int &fd, const site &s, const std::string &request, int64_t deadline_ms,

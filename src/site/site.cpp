@@ -7,19 +7,15 @@
 // stay on the main thread), so a dead site holds up neither the others nor
 // the keyboard.
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <ctime>
 #include <memory>
 #include <mutex>
-#include <system_error>
-#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pthread.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -340,19 +336,12 @@ void site_read(bool wait)
             continue;  // the last read is still under way
         st.job->busy = true;
         st.job->deadline = deadline;
-        // The signals stay with the main thread, whose wait they end.
-        sigset_t all, old;
-        sigfillset(&all);
-        pthread_sigmask(SIG_SETMASK, &all, &old);
-        try {
-            std::thread(site_fetch, st.job, deadline).detach();
-        } catch (const std::system_error &) {
+        if (!livestatus_spawn([job = st.job, deadline] { site_fetch(job, deadline); })) {
             st.job->busy = false;
             st.job->done = true;
             st.job->ok = false;
             st.job->why = "no thread for the read";
         }
-        pthread_sigmask(SIG_SETMASK, &old, nullptr);
     }
     // The view's own texts go first; the status files are read meanwhile.
     status_release();

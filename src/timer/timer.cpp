@@ -136,7 +136,7 @@ int timer_wait_key(bool draw)
                 continue;
             }
         }
-        if (refresh_due) {
+        if (draw && refresh_due) {
             // Not a key: the refresh draws once and the wait goes on.
             timer_refresh();
             continue;
