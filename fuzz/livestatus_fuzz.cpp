@@ -3,9 +3,9 @@
 // hosts, services), header and body, the parts joined by a line "--" (that
 // line and the newline before it belong to no part). A thread serves the
 // parts in turn on a socket pair, one per request, to livestatus_fetch;
-// livestatus_fill then takes the replies into the tables through the
-// completion steps and the hooks. Fatal errors return here through the
-// wrapped exit().
+// livestatus_check judges the replies, and livestatus_fill takes them into
+// the tables through the completion steps and the hooks. Fatal errors
+// return here through the wrapped exit().
 #include <cerrno>
 #include <csetjmp>
 #include <cstdint>
@@ -182,9 +182,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         abort();
     if (!ok)
         return 0;
+    // Replies that the check refuses the fill refuses alike, for the same
+    // reason; those it passes always fill.
+    const bool refused = !livestatus_check(fetched, why);
+    if (refused == why.empty() || refused == fetched.checked)
+        abort();
     for (const livestatus_reply *r : {&fetched.status, &fetched.hosts, &fetched.services})
         if (r->status != 200 || r->body.size() != r->length + LIVESTATUS_PADDING)
             abort();
+    const std::string refusal = why;
 
     status_release();
     if (!livestatus_fill(fuzz_earlier, why) || host_list_size != 2 || service_list_size != 2)
@@ -193,9 +199,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     status_release();
     if (setjmp(fuzz_exit_jump) == 0) {
         fuzz_exit_armed = true;
+        why.clear();
         const bool filled = livestatus_fill(fetched, why);
         fuzz_exit_armed = false;
-        if (filled != why.empty())
+        if (filled != why.empty() || filled == refused || (refused && why != refusal))
             abort();
         fuzz_reader_check();
         if (filled) {

@@ -5,6 +5,7 @@
 // rings once as it turns bad, and a good read puts everything back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -430,6 +431,57 @@ TEST_P(SiteFault, KeepsTheItemsMarkedUntilAGoodRead)
 
 INSTANTIATE_TEST_SUITE_P(Faults, SiteFault, testing::ValuesIn(FAULT_CASES),
                          [](const auto &p) { return std::string(p.param.name); });
+
+// A lone Livestatus site is read into the view itself, without names of
+// sites: a fault in any of its replies, the last one's included, still
+// leaves its last good read on the screen, marked, and a good read comes
+// back whole.
+TEST(SiteFaults, ALoneSiteKeepsItsViewThroughEachFault)
+{
+    const std::string dir = test_dir();
+    write_defaults(dir);
+    write_file(system_rc_path_in(dir),
+               "default site_timeout = 2s\nsite live = livestatus:" + dir + "/live.sock\n");
+    fault_server server = live_server(dir);
+    tty t = tty_start(dir, {"-i", "1"}, COLS, ROWS);
+    ASSERT_TRUE(tty_wait(t, "beta DISK")) << tty_screen(t);
+    const std::vector<std::string> names = {" alpha HTTP ", " beta DISK "};
+    auto expect_view = [&](const std::string &screen, bool stale) {
+        EXPECT_NE(screen.find("2 Service Objects"), std::string::npos) << screen;
+        EXPECT_EQ(screen.find("live:alpha"), std::string::npos) << screen;
+        for (const std::string &name : names) {
+            const size_t at = screen.find(name.substr(1));
+            ASSERT_NE(at, std::string::npos) << name << "\n" << screen;
+            EXPECT_EQ(screen[at - 1], stale ? '?' : ' ') << name << "\n" << screen;
+        }
+    };
+    for (const char *name : {"HostsNotJson", "ServicesOfTooFewColumns", "CloseMid", "Error"}) {
+        const fault_case &c = *std::find_if(std::begin(FAULT_CASES), std::end(FAULT_CASES),
+                                            [&](const fault_case &f) { return f.name == std::string(name); });
+        SCOPED_TRACE(c.name);
+        c.spoil(server);
+        ASSERT_TRUE(tty_wait(t, "(" + c.reason + ")")) << tty_screen(t);
+        std::string screen = screen_whole(t);
+        expect_failure_line(screen, c.reason);
+        expect_view(screen, true);
+        // Another failing read leaves it so.
+        const size_t seen = fault_requests(server).size();
+        ASSERT_TRUE(fault_wait_requests(server, seen + 2));
+        expect_view(screen_whole(t), true);
+
+        fault_set_answer(server, live_answer);
+        fault_set_mode(server, fault_mode::answer);
+        ASSERT_TRUE(tty_wait_gone(t, "no answer since")) << tty_screen(t);
+        harness_poll([&] {
+            screen = screen_whole(t);
+            return screen.find("?alpha") == std::string::npos;
+        });
+        expect_view(screen, false);
+    }
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0) << tty_screen(t);
+    EXPECT_EQ(tty_stderr(t), "");
+}
 
 // A socket path that names something else fails from the start; the status
 // site shows all the same.

@@ -207,6 +207,44 @@ TEST(SitesLive, AStoppedDaemonIsNamedAndTheOtherSiteGoesOn)
     EXPECT_EQ(tty_stderr(t), "");
 }
 
+// A lone Icinga 2 site is the whole view, its names without a site's: its
+// detail screen and an acknowledgement reach it, a stop keeps its items,
+// marked, under the line naming it, and a start puts them back.
+TEST(SitesLive, ALoneIcingaSiteIsTheWholeView)
+{
+    LIVE_ICINGA_START(false);
+    write_defaults(dir);
+    write_file(system_rc_path_in(dir), "default site_timeout = 3s\nsite ice = livestatus:" +
+                                           icinga.socket_path() + "\n");
+    tty t = tty_start(dir, {"-i", "1"});
+    ASSERT_TRUE(tty_wait(t, "8 Service Objects")) << tty_screen(t) << tty_stderr(t);
+    EXPECT_FALSE(shows(t, "ice:")) << tty_screen(t);
+
+    // The names the site is asked with come from the view's own items.
+    ASSERT_NO_FATAL_FAILURE(live_open(t, "ice-db MySQL"));
+    tty_type(t, "a");
+    ASSERT_NO_FATAL_FAILURE(live_answer(t, "Comment:", "one site, ticket 7"));
+    tty_type(t, "q");
+    EXPECT_TRUE(live_wait_row(t, "ice-db MySQL", " CRIT/ACK  ice-db MySQL ", 30000))
+        << tty_screen(t) << icinga.daemon_log();
+    tty_keys(t, {"Enter"});
+    ASSERT_TRUE(tty_wait(t, " Detail ")) << tty_screen(t);
+    EXPECT_TRUE(tty_wait(t, "one site, ticket 7")) << tty_screen(t);
+    tty_type(t, "q");
+
+    icinga.stop();
+    ASSERT_TRUE(tty_wait(t, "  site ice: no answer since ")) << tty_screen(t);
+    EXPECT_TRUE(live_wait_row(t, "ice-db MySQL", " CRIT/ACK ?ice-db MySQL ", WAIT_MS, 8, 20))
+        << tty_screen(t);
+    ASSERT_TRUE(icinga.start()) << icinga.daemon_output();
+    EXPECT_TRUE(tty_wait_gone(t, "no answer since", 60000)) << tty_screen(t) << icinga.daemon_log();
+    EXPECT_TRUE(live_wait_row(t, "ice-db MySQL", " CRIT", WAIT_MS)) << tty_screen(t);
+    EXPECT_FALSE(shows(t, "?ice")) << tty_screen(t);
+    tty_type(t, "q");
+    EXPECT_EQ(tty_wait_exit(t), 0);
+    EXPECT_EQ(tty_stderr(t), "");
+}
+
 // An acknowledgement and a forced check from the detail screen of an
 // Icinga 2 item go to that daemon as COMMAND lines and show in its next
 // reply.

@@ -13,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include <sys/mman.h>
+
 #include "quelvan.h"
 
 // Room a JSON parser may read past a body's end (simdjson's padding).
@@ -22,9 +24,12 @@ constexpr size_t LIVESTATUS_MAX_REPLY = size_t{1} << 30;
 
 // Leaves the bytes a vector grows by uninitialised: a reply's buffer is
 // written by the socket reads anyway, and zeroing tens of megabytes first
-// cost as much as receiving them.
+// cost as much as receiving them. A large buffer is mapped on its own, so
+// that its memory goes back at once when it is freed: from the heap of the
+// thread that received it, it stayed resident after every refresh.
 template <typename T>
 struct livestatus_raw_alloc : std::allocator<T> {
+    static constexpr size_t MAPPED = size_t{1} << 20;
     template <typename U>
     struct rebind {
         using other = livestatus_raw_alloc<U>;
@@ -33,6 +38,23 @@ struct livestatus_raw_alloc : std::allocator<T> {
     template <typename U>
     livestatus_raw_alloc(const livestatus_raw_alloc<U> &) noexcept
     {
+    }
+    T *allocate(size_t n)
+    {
+        if (n < MAPPED / sizeof(T))
+            return std::allocator<T>::allocate(n);
+        void *p = mmap(nullptr, n * sizeof(T), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (p == MAP_FAILED)
+            throw std::bad_alloc();
+        return static_cast<T *>(p);
+    }
+    void deallocate(T *p, size_t n) noexcept
+    {
+        if (n < MAPPED / sizeof(T))
+            std::allocator<T>::deallocate(p, n);
+        else
+            munmap(p, n * sizeof(T));
     }
     template <typename U>
     void construct(U *p) noexcept
@@ -80,12 +102,18 @@ struct livestatus_fetched {
     livestatus_reply hosts;     // GET hosts
     livestatus_reply services;  // GET services
     int64_t now = 0;            // the time of the reply: the site's present moment
+    bool checked = false;       // livestatus_check found that the replies make a read
+    bool whole = false;         // and that their rows are to be walked whole
 };
 // Queries the site's tables on fd before deadline; touches nothing but its
 // arguments, so that sites are fetched side by side. False with why (an
 // error status with its message among the reasons).
 bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
                       std::string &why);
+// Sees that fetched replies parse into rows of the columns asked for that
+// the tables can hold, touching nothing but f (a fetch's thread does it);
+// false with why where they do not. Replies so checked always fill.
+bool livestatus_check(livestatus_fetched &f, std::string &why);
 // Reads the replies into the tables through the completion steps (hooks
 // included); false with why where a reply does not parse, its rows are not
 // of the columns asked for or the tables cannot hold them: the tables then

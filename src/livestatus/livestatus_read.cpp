@@ -182,14 +182,16 @@ void read_service(int i, read_cell *c)
     service_idx_to_marks[i] = read_marks(c[6], c[7]);
 }
 
-simdjson::ondemand::parser read_parser;
+// Each thread its own: a fetch checks its replies on its own thread.
+thread_local simdjson::ondemand::parser read_parser;
 
 // A large reply's rows are parsed in batches of about this many bytes: the
 // parser keeps room for several times the largest document it has read,
-// which for a whole reply of a large site is hundreds of megabytes.
-constexpr size_t READ_BATCH = size_t{1} << 20;
+// which for a whole reply of a large site is hundreds of megabytes, and a
+// fetch's thread holds such room while the view is still in memory.
+constexpr size_t READ_BATCH = size_t{1} << 16;
 // A batch as a document of its own: "[", its rows, "]", the padding.
-std::vector<char> read_batch_text;
+thread_local std::vector<char> read_batch_text;
 
 // How a walk over rows ended.
 enum class read_end {
@@ -293,6 +295,76 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
 
 std::vector<char *> livestatus_descriptions;
 
+// One walk over the replies' rows: with fill, into the tables through the
+// completion steps; without, only seeing that they parse, are of the
+// columns asked for and fit the tables, touching nothing else (a fetch's
+// thread does this). *again where a batch did not parse and the replies
+// are to be read whole.
+static bool read_walk(const livestatus_fetched &f, bool fill, bool batched, bool *again,
+                      std::string &why)
+{
+    int64_t program_start = 0;
+    auto take_start = [&](read_cell *c, std::string &) {
+        program_start = read_number(c[0]);
+        return true;
+    };
+    bool ok = read_rows(f.status, 1, "status", take_start, false, again, why) == read_end::done;
+    if (fill) {
+        const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
+        // Even a read that fails here leaves the tables as a read of nothing,
+        // never sized by the released snapshot before it.
+        status_read_begin(now, ok ? static_cast<int>(program_start) : 0);
+    }
+    if (!ok)
+        return false;
+
+    int hosts = 0;
+    auto take_host = [&](read_cell *c, std::string &w) {
+        if (hosts >= MAX_ITEMS) {
+            w = "too many hosts";
+            return false;
+        }
+        if (fill)
+            read_host(hosts, c);
+        hosts++;
+        return true;
+    };
+    if (read_rows(f.hosts, std::size(READ_HOST_COLUMNS), "hosts", take_host, batched, again,
+                  why) != read_end::done)
+        return false;
+    int services = 0;
+    if (fill)
+        livestatus_descriptions.clear();
+    auto take_service = [&](read_cell *c, std::string &w) {
+        if (services >= MAX_ITEMS) {
+            w = "too many services";
+            return false;
+        }
+        if (fill)
+            read_service(services, c);
+        services++;
+        return true;
+    };
+    return read_rows(f.services, std::size(READ_SERVICE_COLUMNS), "services", take_service,
+                     batched, again, why) == read_end::done;
+}
+
+// A walk in batches, and anew and whole where a batch did not parse (*whole
+// then set: filling, the tables start again from nothing, the texts of the
+// first attempt staying unused in the snapshot's arena).
+static bool read_judge(const livestatus_fetched &f, bool fill, bool &whole, std::string &why)
+{
+    bool again = false;
+    whole = false;
+    if (read_walk(f, fill, true, &again, why))
+        return true;
+    if (!again)
+        return false;
+    why.clear();
+    whole = true;
+    return read_walk(f, fill, false, &again, why);
+}
+
 bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
                       std::string &why)
 {
@@ -310,58 +382,18 @@ bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fe
     return true;
 }
 
-// One fill of the tables from the replies; *again where a batch did not
-// parse and the replies are to be read whole.
-static bool read_fill(const livestatus_fetched &f, bool batched, bool *again, std::string &why)
+bool livestatus_check(livestatus_fetched &f, std::string &why)
 {
-    int64_t program_start = 0;
-    auto take_start = [&](read_cell *c, std::string &) {
-        program_start = read_number(c[0]);
-        return true;
-    };
-    bool ok = read_rows(f.status, 1, "status", take_start, false, again, why) == read_end::done;
-    const int now = f.now > INT32_MAX ? INT32_MAX : static_cast<int>(f.now);
-    // Even a read that fails here leaves the tables as a read of nothing,
-    // never sized by the released snapshot before it.
-    status_read_begin(now, ok ? static_cast<int>(program_start) : 0);
-    if (!ok)
-        return false;
-
-    int hosts = 0;
-    auto take_host = [&](read_cell *c, std::string &w) {
-        if (hosts >= MAX_ITEMS) {
-            w = "too many hosts";
-            return false;
-        }
-        read_host(hosts++, c);
-        return true;
-    };
-    if (read_rows(f.hosts, std::size(READ_HOST_COLUMNS), "hosts", take_host, batched, again,
-                  why) != read_end::done)
-        return false;
-    int services = 0;
-    livestatus_descriptions.clear();
-    auto take_service = [&](read_cell *c, std::string &w) {
-        if (services >= MAX_ITEMS) {
-            w = "too many services";
-            return false;
-        }
-        read_service(services++, c);
-        return true;
-    };
-    return read_rows(f.services, std::size(READ_SERVICE_COLUMNS), "services", take_service,
-                     batched, again, why) == read_end::done;
+    f.checked = read_judge(f, false, f.whole, why);
+    return f.checked;
 }
 
 bool livestatus_fill(const livestatus_fetched &f, std::string &why)
 {
-    bool again = false;
-    if (read_fill(f, true, &again, why))
-        return true;
-    if (!again)
-        return false;
-    // Read anew and whole: the tables start again from nothing (the texts
-    // of the first attempt stay unused in the snapshot's arena).
-    why.clear();
-    return read_fill(f, false, &again, why);
+    if (f.checked) {
+        bool again = false;
+        return read_walk(f, true, !f.whole, &again, why);
+    }
+    bool whole = false;
+    return read_judge(f, true, whole, why);
 }

@@ -32,11 +32,11 @@
 namespace {
 
 constexpr size_t HEADER_SIZE = 16;
-// The body buffer starts at this and grows GROWTH times as it fills, so that
-// a header's length alone never makes the reader allocate; a large step
-// keeps the copies of a big reply few (64K, 1M, 16M, 256M).
+// The body buffer starts at this, so that a header's length alone never makes
+// the reader allocate; once it is full the buffer takes the whole length at
+// once. Its bytes are left as they are until received, so that only what
+// comes is resident, and a large reply is never held twice while it grows.
 constexpr size_t FIRST_CHUNK = 64 * 1024;
-constexpr size_t GROWTH = 16;
 // After a command, how long the daemon's own end of the connection is
 // waited for, and how much of what it writes back is taken and dropped.
 constexpr int64_t COMMAND_LINGER_MS = 1000;
@@ -398,9 +398,15 @@ ls_end ls_exchange(int fd, const std::string &request, int64_t deadline_ms,
     while (filled < length) {
         size_t room = body.size() - LIVESTATUS_PADDING;
         if (filled == room) {
-            room = std::min(length, room * GROWTH);
+            room = length;
+            livestatus_bytes larger;
+            try {
+                larger.resize(room + LIVESTATUS_PADDING);
+            } catch (const std::bad_alloc &) {
+                why = "no memory for a reply of " + std::to_string(length) + " bytes";
+                return ls_end::failed;
+            }
             // A copy by hand: the vector's own would go byte by byte.
-            livestatus_bytes larger(room + LIVESTATUS_PADDING);
             memcpy(larger.data(), body.data(), filled);
             body.swap(larger);
         }

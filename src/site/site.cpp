@@ -30,6 +30,8 @@ unsigned char service_idx_to_site[MAX_ITEMS];
 namespace {
 
 // A site's items as its last good read gave them; the texts are its own.
+// A lone Livestatus site's items are the tables themselves (site_in_place):
+// its snapshot holds only what is said of them.
 struct site_snapshot {
     std::vector<item> hosts, services;
     std::vector<int> host_levels, service_levels;
@@ -58,6 +60,7 @@ struct site_job {
     bool busy = false;
     bool done = false;
     int64_t deadline = 0;
+    bool check = false;  // the replies are checked on the thread (site_in_place)
 };
 
 struct site_state {
@@ -76,6 +79,16 @@ int site_pipe[2] = {-1, -1};
 bool site_bad_news = false;  // a site turned bad since the last composition
 constexpr int64_t SITE_START_WAIT_MS = 2000;  // the first screen's wait for the sites
 
+// A lone Livestatus site is read into the view's tables in place, as the
+// status file is: its fetch's thread has checked the replies, so that the
+// fill that follows the release of the view cannot fail, and a failed fetch
+// leaves the view as it was. Keeping a copy of the view beside the new read would more
+// than double the memory a large site needs.
+bool site_in_place()
+{
+    return site_count == 1 && sites[0].kind != SITE_STATUS;
+}
+
 void site_start()
 {
     if (!site_states.empty())
@@ -85,6 +98,7 @@ void site_start()
         if (sites[k].kind != SITE_STATUS) {
             site_states[static_cast<size_t>(k)].job = std::make_shared<site_job>();
             site_states[static_cast<size_t>(k)].job->where = sites[k];
+            site_states[static_cast<size_t>(k)].job->check = site_in_place();
         }
     if (pipe2(site_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         fatal_screen("fatal error: pipe failed: %s\n", strerror(errno));
@@ -100,15 +114,19 @@ void site_fail(site_state &st, const std::string &why)
     st.reason = why;
 }
 
-// The tables hold a good read of the site: it becomes the site's snapshot.
+// The tables hold a good read of the site: it becomes the site's snapshot
+// (in place: the tables stay the view and keep their texts).
 void site_take(site_state &st)
 {
     site_snapshot &s = st.snap;
-    void *fresh = status_texts_take();
-    status_texts_give(s.texts);
-    s.texts = fresh;
-    const size_t nh = static_cast<size_t>(host_list_size);
-    const size_t ns = static_cast<size_t>(service_list_size);
+    const bool in_place = site_in_place();
+    if (!in_place) {
+        void *fresh = status_texts_take();
+        status_texts_give(s.texts);
+        s.texts = fresh;
+    }
+    const size_t nh = in_place ? 0 : static_cast<size_t>(host_list_size);
+    const size_t ns = in_place ? 0 : static_cast<size_t>(service_list_size);
     s.hosts.assign(host_list, host_list + nh);
     s.host_levels.assign(host_idx_to_level, host_idx_to_level + nh);
     s.host_marks.assign(host_idx_to_marks, host_idx_to_marks + nh);
@@ -120,7 +138,7 @@ void site_take(site_state &st)
     s.service_offsets.assign(service_idx_to_offset, service_idx_to_offset + ns);
     s.service_hashes.assign(service_host_hashes, service_host_hashes + ns);
     s.kept.clear();
-    if (alert_mode != 0) {
+    if (alert_mode != 0 && !in_place) {
         s.kept.resize(ns);
         for (size_t i = 0; i < ns; i++)
             s.kept[i] = status_kept_description(static_cast<int>(i));
@@ -181,6 +199,15 @@ char *site_prefixed(const char *name, size_t name_len, const char *text)
 // its site's prefix when there are several sites.
 void site_compose()
 {
+    if (site_in_place()) {
+        // The tables are the view already.
+        status_alert_check();
+        if (site_bad_news)
+            status_alert_site();
+        site_bad_news = false;
+        status_order_by_age();
+        return;
+    }
     status_release();
     status_read_begin(0, 0);
     const bool prefix = site_count > 1;
@@ -255,7 +282,9 @@ void site_fetch(std::shared_ptr<site_job> job, int64_t deadline)
 {
     livestatus_fetched fetched;
     std::string why;
-    const bool ok = livestatus_fetch(job->fd, job->where, deadline, fetched, why);
+    bool ok = livestatus_fetch(job->fd, job->where, deadline, fetched, why);
+    if (ok && job->check)
+        ok = livestatus_check(fetched, why);
     {
         std::lock_guard<std::mutex> hold(site_lock);
         job->fetched = std::move(fetched);
@@ -306,13 +335,18 @@ bool site_take_jobs(bool expire)
             site_fail(st, why);
             continue;
         }
+        if (site_in_place()) {
+            status_release();
+            st.read = false;  // until the fill has the tables
+            st.snap.descriptions.clear();  // they were texts of the view
+        }
         if (!livestatus_fill(fetched, why)) {
             site_drop_read();
             site_fail(st, why);
             continue;
         }
         site_take(st);
-        st.snap.descriptions = livestatus_descriptions;
+        st.snap.descriptions.swap(livestatus_descriptions);
     }
     return changed;
 }
@@ -344,7 +378,8 @@ void site_read(bool wait)
         }
     }
     // The view's own texts go first; the status files are read meanwhile.
-    status_release();
+    if (!site_in_place())
+        status_release();
     bool any_status = false;
     for (int k = 0; k < site_count; k++)
         if (sites[k].kind == SITE_STATUS) {
@@ -407,7 +442,8 @@ bool site_collect()
     while (read(site_pipe[0], buf, sizeof buf) > 0) {
     }
     // The view is composed anew only where a site changed; the composition
-    // releases its texts first, so it is done in one step.
+    // releases its texts first, so it is done in one step (in place, a good
+    // read releases the view itself).
     bool any = false;
     {
         const int64_t now = livestatus_now_ms();
@@ -418,7 +454,8 @@ bool site_collect()
     }
     if (!any)
         return false;
-    status_release();
+    if (!site_in_place())
+        status_release();
     site_take_jobs(true);
     site_compose();
     return true;
@@ -502,17 +539,24 @@ bool site_source_names(int mode, int idx, std::string &host, std::string &servic
         return false;
     const site_snapshot &s = site_states[static_cast<size_t>(k)].snap;
     const size_t i = static_cast<size_t>(idx - (mode == 0 ? s.first_host : s.first_service));
+    const bool in_place = site_in_place();
+    const size_t items = in_place ? static_cast<size_t>(mode == 0 ? host_list_size
+                                                                  : service_list_size)
+                                  : (mode == 0 ? s.hosts : s.services).size();
+    if (i >= items)
+        return false;
+    const item &it = in_place ? (mode == 0 ? host_list : service_list)[i]
+                              : (mode == 0 ? s.hosts : s.services)[i];
+    if (!it.host_name)
+        return false;
     if (mode == 0) {
-        if (i >= s.hosts.size() || !s.hosts[i].host_name)
-            return false;
-        host = s.hosts[i].host_name;
+        host = it.host_name;
         service.clear();
         return true;
     }
-    if (i >= s.services.size() || i >= s.descriptions.size() || !s.services[i].host_name ||
-        !s.descriptions[i])
+    if (i >= s.descriptions.size() || !s.descriptions[i])
         return false;
-    host = s.services[i].host_name;
+    host = it.host_name;
     service = s.descriptions[i];
     return true;
 }
