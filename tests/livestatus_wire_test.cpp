@@ -6,13 +6,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <netinet/in.h>
 #include <ostream>
 #include <string>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -430,15 +434,32 @@ const header_case HEADER_CASES[] = {
 INSTANTIATE_TEST_SUITE_P(Layouts, Header, testing::ValuesIn(HEADER_CASES),
                          [](const auto &p) { return std::string(p.param.name); });
 
+// The process's address space in bytes (VmSize): a reply's large buffer is
+// mapped on its own, beside the heap.
+size_t wire_mapped_bytes()
+{
+    FILE *f = fopen("/proc/self/status", "r");
+    char line[256];
+    size_t kb = 0;
+    while (f && fgets(line, sizeof line, f))
+        if (strncmp(line, "VmSize:", 7) == 0)
+            kb = strtoull(line + 7, nullptr, 10);
+    if (f)
+        fclose(f);
+    return kb * 1024;
+}
+
 // The largest reply taken is announced, 3 bytes of it come and the daemon
-// waits: the reader must not have set aside the announced gigabyte.
+// waits: the reader must not have set aside the announced gigabyte, on the
+// heap or mapped.
 TEST_F(Wire, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome)
 {
     fault_set_header(server, "200  1073741824\n");
     fault_set_answer(server, 200, "abc");
     fault_set_mode(server, fault_mode::bad_header);
     const size_t before = harness_heap_in_use();
-    size_t most = 0;
+    const size_t mapped_before = wire_mapped_bytes();
+    size_t most = 0, mapped_most = 0;
     outcome o;
     std::thread reader([&] {
         int fd = -1;
@@ -449,12 +470,54 @@ TEST_F(Wire, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome)
     harness_poll(
         [&] {
             most = std::max(most, harness_heap_in_use());
+            mapped_most = std::max(mapped_most, wire_mapped_bytes());
             return false;
         },
         1000);
     reader.join();
     EXPECT_EQ(o.why, "timed out");
     EXPECT_LT(most, before + 64 * 1024 * 1024);
+    // The reader's thread reserves a stack and a heap of its own (about
+    // 150 MB of address space), far less than the gigabyte.
+    EXPECT_LT(mapped_most, mapped_before + 512 * 1024 * 1024);
+}
+
+// Once its bytes come, a reply takes its whole length: where the process
+// may not have that much, the read fails with its reason (in a child
+// process, whose address space is limited to a little more than it has).
+TEST_F(Wire, ReplyLargerThanTheMemoryAllowedFailsItsRead)
+{
+    fault_set_header(server, "200  1073741824\n");
+    fault_set_answer(server, 200, std::string(100 * 1024, 'x'));
+    fault_set_mode(server, fault_mode::bad_header);
+    const site s = via(transport::unix_socket);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(out[0]);
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = wire_mapped_bytes() + 256 * 1024 * 1024;
+        int fd = -1;
+        livestatus_reply reply;
+        std::string why = "no limit";
+        if (setrlimit(RLIMIT_AS, &limit) == 0 &&
+            livestatus_query(fd, s, REQUEST, livestatus_now_ms() + LONG_MS, reply, why))
+            why = "a reply";
+        ssize_t n = write(out[1], why.data(), why.size());
+        _exit(n == static_cast<ssize_t>(why.size()) && fd == -1 ? 0 : 1);
+    }
+    close(out[1]);
+    std::string why;
+    char buf[256];
+    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+        why.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_EQ(why, "no memory for a reply of 1073741824 bytes");
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // --- paths that are no socket ---

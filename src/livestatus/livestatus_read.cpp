@@ -295,6 +295,23 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
 
 std::vector<char *> livestatus_descriptions;
 
+bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
+                      std::string &why)
+{
+    static const std::string status_request = [] {
+        const char *const columns[] = {"program_start"};
+        return read_request("status", columns);
+    }();
+    static const std::string host_request = read_request("hosts", READ_HOST_COLUMNS);
+    static const std::string service_request = read_request("services", READ_SERVICE_COLUMNS);
+    if (!read_query(fd, s, status_request, deadline_ms, f.status, why) ||
+        !read_query(fd, s, host_request, deadline_ms, f.hosts, why) ||
+        !read_query(fd, s, service_request, deadline_ms, f.services, why))
+        return false;
+    f.now = time(nullptr);
+    return true;
+}
+
 // One walk over the replies' rows: with fill, into the tables through the
 // completion steps; without, only seeing that they parse, are of the
 // columns asked for and fit the tables, touching nothing else (a fetch's
@@ -363,23 +380,6 @@ static bool read_judge(const livestatus_fetched &f, bool fill, bool &whole, std:
     why.clear();
     whole = true;
     return read_walk(f, fill, false, &again, why);
-}
-
-bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
-                      std::string &why)
-{
-    static const std::string status_request = [] {
-        const char *const columns[] = {"program_start"};
-        return read_request("status", columns);
-    }();
-    static const std::string host_request = read_request("hosts", READ_HOST_COLUMNS);
-    static const std::string service_request = read_request("services", READ_SERVICE_COLUMNS);
-    if (!read_query(fd, s, status_request, deadline_ms, f.status, why) ||
-        !read_query(fd, s, host_request, deadline_ms, f.hosts, why) ||
-        !read_query(fd, s, service_request, deadline_ms, f.services, why))
-        return false;
-    f.now = time(nullptr);
-    return true;
 }
 
 bool livestatus_check(livestatus_fetched &f, std::string &why)

@@ -60,7 +60,6 @@ struct site_job {
     bool busy = false;
     bool done = false;
     int64_t deadline = 0;
-    bool check = false;  // the replies are checked on the thread (site_in_place)
 };
 
 struct site_state {
@@ -82,8 +81,8 @@ constexpr int64_t SITE_START_WAIT_MS = 2000;  // the first screen's wait for the
 // A lone Livestatus site is read into the view's tables in place, as the
 // status file is: its fetch's thread has checked the replies, so that the
 // fill that follows the release of the view cannot fail, and a failed fetch
-// leaves the view as it was. Keeping a copy of the view beside the new read would more
-// than double the memory a large site needs.
+// leaves the view as it was. Keeping a copy of the view beside the new read
+// would more than double the memory a large site needs.
 bool site_in_place()
 {
     return site_count == 1 && sites[0].kind != SITE_STATUS;
@@ -98,7 +97,6 @@ void site_start()
         if (sites[k].kind != SITE_STATUS) {
             site_states[static_cast<size_t>(k)].job = std::make_shared<site_job>();
             site_states[static_cast<size_t>(k)].job->where = sites[k];
-            site_states[static_cast<size_t>(k)].job->check = site_in_place();
         }
     if (pipe2(site_pipe, O_CLOEXEC | O_NONBLOCK) != 0)
         fatal_screen("fatal error: pipe failed: %s\n", strerror(errno));
@@ -138,7 +136,7 @@ void site_take(site_state &st)
     s.service_offsets.assign(service_idx_to_offset, service_idx_to_offset + ns);
     s.service_hashes.assign(service_host_hashes, service_host_hashes + ns);
     s.kept.clear();
-    if (alert_mode != 0 && !in_place) {
+    if (alert_mode != 0) {
         s.kept.resize(ns);
         for (size_t i = 0; i < ns; i++)
             s.kept[i] = status_kept_description(static_cast<int>(i));
@@ -278,12 +276,13 @@ void site_wake()
 
 // The deadline comes by value: the main thread clears job->deadline under
 // site_lock once it has passed, maybe before this thread has even started.
-void site_fetch(std::shared_ptr<site_job> job, int64_t deadline)
+// With check, the replies are checked here (site_in_place).
+void site_fetch(std::shared_ptr<site_job> job, int64_t deadline, bool check)
 {
     livestatus_fetched fetched;
     std::string why;
     bool ok = livestatus_fetch(job->fd, job->where, deadline, fetched, why);
-    if (ok && job->check)
+    if (ok && check)
         ok = livestatus_check(fetched, why);
     {
         std::lock_guard<std::mutex> hold(site_lock);
@@ -370,7 +369,9 @@ void site_read(bool wait)
             continue;  // the last read is still under way
         st.job->busy = true;
         st.job->deadline = deadline;
-        if (!livestatus_spawn([job = st.job, deadline] { site_fetch(job, deadline); })) {
+        if (!livestatus_spawn([job = st.job, deadline, check = site_in_place()] {
+                site_fetch(job, deadline, check);
+            })) {
             st.job->busy = false;
             st.job->done = true;
             st.job->ok = false;
