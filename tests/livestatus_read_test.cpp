@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: GPL-2.0-or-later
 // The Livestatus reader's rows into the tables, in process: a large reply is
-// read in batches, and whatever the batches meet, the tables hold what a
-// reading of the whole reply gives.
+// read in batches, held plain or packed as the wire holds a large site's,
+// and whatever the batches meet, the tables hold what a reading of the
+// whole reply gives.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "fault_server.h"
 #include "livestatus/livestatus.h"
 #include "status_support.h"
 
@@ -48,6 +51,30 @@ livestatus_fetched read_replies(int count, const std::string &between,
     f.hosts = read_reply(hosts + "]\n");
     f.services = read_reply(services + "]\n");
     f.now = 1765400000;
+    return f;
+}
+
+// The replies as the wire holds a large site's: each table's body sent by
+// a peer and packed as it came.
+livestatus_fetched read_packed(livestatus_fetched f)
+{
+    const std::string dir = test_dir();
+    fault_server server = fault_start(dir + "/live");
+    site s{};
+    s.kind = SITE_LIVESTATUS_UNIX;
+    text_copy(s.path, server.path.c_str());
+    for (livestatus_reply *r : {&f.hosts, &f.services}) {
+        fault_set_answer(server, 200, std::string(r->body.data(), r->length));
+        int fd = -1;
+        std::string why;
+        EXPECT_TRUE(livestatus_query(fd, s, "GET hosts\n\n", livestatus_now_ms() + 20000, *r,
+                                     why, 0))
+            << why;
+        livestatus_close(fd);
+        EXPECT_GT(r->packed_length, 0u);
+        EXPECT_LT(r->packed_length, r->length / 4) << "the rows pack well";
+        EXPECT_TRUE(r->body.empty());
+    }
     return f;
 }
 
@@ -94,36 +121,115 @@ TEST(LivestatusRead, LargeRepliesGiveTheRowsOfTheWholeReply)
         {"line breaks inside and between rows", ",\n", ",\n"},
     };
     for (const layout &l : layouts) {
-        SCOPED_TRACE(l.name);
-        ASSERT_TRUE(livestatus_fill(read_replies(ROWS, l.between, l.inner), why)) << why;
+        for (const bool packed : {false, true}) {
+            SCOPED_TRACE(std::string(l.name) + (packed ? ", packed" : ", plain"));
+            livestatus_fetched f = read_replies(ROWS, l.between, l.inner);
+            if (packed) {
+                f = read_packed(f);
+                // Checked first, as a fetch's thread does, then filled.
+                ASSERT_TRUE(livestatus_check(f, why)) << why;
+            }
+            ASSERT_TRUE(livestatus_fill(f, why)) << why;
+            EXPECT_EQ(read_items(), whole);
+            EXPECT_EQ(livestatus_descriptions.size(), static_cast<size_t>(ROWS));
+        }
+    }
+}
+
+// Rows longer than a batch, here and there: the walk takes in more of the
+// body until a row's end comes, plain or packed.
+TEST(LivestatusRead, RowsLongerThanABatchAreWalkedWhole)
+{
+    status_enter();
+    livestatus_fetched f = read_replies(ROWS, ",\n");
+    for (livestatus_reply *r : {&f.hosts, &f.services}) {
+        std::string body(r->body.data(), r->length);
+        for (const char *at : {"output of host 100\"", "output of service 100\"",
+                               "output of host 39999\"", "output of service 39999\""}) {
+            const size_t p = body.find(at);
+            if (p != std::string::npos)
+                body.insert(p + strlen(at) - 1, std::string(200 * 1024, 'x'));
+        }
+        r->body.assign(body.begin(), body.end());
+        r->body.resize(body.size() + LIVESTATUS_PADDING, '\0');
+        r->length = body.size();
+    }
+    std::string why;
+    // Line breaks inside every row: the whole reply at once.
+    livestatus_fetched whole_f = f;
+    for (livestatus_reply *r : {&whole_f.hosts, &whole_f.services}) {
+        std::string body(r->body.data(), r->length);
+        for (size_t p = 0; (p = body.find(",[0]]", p)) != std::string::npos; p += 6)
+            body.replace(p, 1, ",\n");
+        r->body.assign(body.begin(), body.end());
+        r->body.resize(body.size() + LIVESTATUS_PADDING, '\0');
+        r->length = body.size();
+    }
+    ASSERT_TRUE(livestatus_check(whole_f, why)) << why;
+    EXPECT_TRUE(whole_f.whole) << "no batch parses";
+    ASSERT_TRUE(livestatus_fill(whole_f, why)) << why;
+    const std::vector<std::string> whole = read_items();
+    ASSERT_EQ(whole.size(), 2u * ROWS);
+    EXPECT_NE(whole[100].find("xxxx"), std::string::npos) << "the long text is there, cut";
+
+    for (const bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "plain");
+        livestatus_fetched g = packed ? read_packed(f) : f;
+        ASSERT_TRUE(livestatus_check(g, why)) << why;
+        EXPECT_FALSE(g.whole) << "read in batches";
+        ASSERT_TRUE(livestatus_fill(g, why)) << why;
         EXPECT_EQ(read_items(), whole);
-        EXPECT_EQ(livestatus_descriptions.size(), static_cast<size_t>(ROWS));
     }
 }
 
 TEST(LivestatusRead, AFaultLateInALargeReplyFailsTheRead)
 {
     status_enter();
-    std::string why;
-    livestatus_fetched f = read_replies(ROWS, ",\n");
-    // A row near the end without its closing quote.
-    std::string hosts(f.hosts.body.data(), f.hosts.length);
-    const size_t at = hosts.rfind("\"PING output of host 39990\"");
-    ASSERT_NE(at, std::string::npos);
-    hosts.erase(at + 26, 1);
-    f.hosts = read_reply(hosts);
-    EXPECT_FALSE(livestatus_fill(f, why));
-    EXPECT_EQ(why, "the hosts reply does not parse");
+    for (const bool packed : {false, true}) {
+        SCOPED_TRACE(packed ? "packed" : "plain");
+        std::string why;
+        livestatus_fetched f = read_replies(ROWS, ",\n");
+        // A row near the end without its closing quote.
+        std::string hosts(f.hosts.body.data(), f.hosts.length);
+        const size_t at = hosts.rfind("\"PING output of host 39990\"");
+        ASSERT_NE(at, std::string::npos);
+        hosts.erase(at + 26, 1);
+        f.hosts = read_reply(hosts);
+        if (packed)
+            f = read_packed(f);
+        EXPECT_FALSE(livestatus_check(f, why));
+        EXPECT_EQ(why, "the hosts reply does not parse");
+        EXPECT_FALSE(livestatus_fill(f, why));
+        EXPECT_EQ(why, "the hosts reply does not parse");
 
-    // A row of too few columns late in the services.
-    f = read_replies(ROWS, ",\n");
-    std::string services(f.services.body.data(), f.services.length);
-    const size_t row = services.rfind("[\"host-39995\",\"HTTP\",");
-    ASSERT_NE(row, std::string::npos);
-    services.erase(row + 14, 7);  // "\"HTTP\","
-    f.services = read_reply(services);
+        // A row of too few columns late in the services.
+        f = read_replies(ROWS, ",\n");
+        std::string services(f.services.body.data(), f.services.length);
+        const size_t row = services.rfind("[\"host-39995\",\"HTTP\",");
+        ASSERT_NE(row, std::string::npos);
+        services.erase(row + 14, 7);  // "\"HTTP\","
+        f.services = read_reply(services);
+        if (packed)
+            f = read_packed(f);
+        EXPECT_FALSE(livestatus_check(f, why));
+        EXPECT_EQ(why, "the services reply has rows of 7 columns, not 8");
+        EXPECT_FALSE(livestatus_fill(f, why));
+        EXPECT_EQ(why, "the services reply has rows of 7 columns, not 8");
+    }
+}
+
+// A packed body that does not unpack to its length (it never happens to
+// one the wire packed) fails the read with its reason.
+TEST(LivestatusRead, APackedBodyCutShortFailsTheRead)
+{
+    status_enter();
+    livestatus_fetched f = read_packed(read_replies(ROWS, ",\n"));
+    f.services.packed_length /= 2;
+    std::string why;
+    EXPECT_FALSE(livestatus_check(f, why));
+    EXPECT_EQ(why, "cannot unpack the reply");
     EXPECT_FALSE(livestatus_fill(f, why));
-    EXPECT_EQ(why, "the services reply has rows of 7 columns, not 8");
+    EXPECT_EQ(why, "cannot unpack the reply");
 }
 
 }  // namespace

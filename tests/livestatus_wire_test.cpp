@@ -62,10 +62,14 @@ struct outcome {
     std::string why;
 };
 
-outcome wire_query(const site &s, int &fd, int ms = LONG_MS, const std::string &request = REQUEST)
+// The reply held plain, or packed where it is longer than this.
+constexpr size_t PLAIN = SIZE_MAX;
+
+outcome wire_query(const site &s, int &fd, int ms = LONG_MS, const std::string &request = REQUEST,
+                   size_t pack_from = PLAIN)
 {
     outcome o;
-    o.ok = livestatus_query(fd, s, request, livestatus_now_ms() + ms, o.reply, o.why);
+    o.ok = livestatus_query(fd, s, request, livestatus_now_ms() + ms, o.reply, o.why, pack_from);
     EXPECT_EQ(o.ok, o.why.empty()) << o.why;
     EXPECT_EQ(o.ok, fd >= 0) << "a failure closes the connection, a success keeps it";
     return o;
@@ -136,6 +140,29 @@ TEST_P(WholeReply, ComesWithItsStatusLengthAndPadding)
     EXPECT_EQ(fd, -1);
 }
 
+// Each body held packed where it has a byte: as it came, with the padding.
+TEST_P(WholeReply, PackedComesAsItWasSent)
+{
+    const body_case &c = GetParam();
+    fault_set_answer(server, 200, c.body);
+    int fd = -1;
+    outcome o = wire_query(via(transport::unix_socket), fd, LONG_MS, REQUEST, 0);
+    ASSERT_TRUE(o.ok);
+    EXPECT_EQ(o.reply.length, c.body.size());
+    EXPECT_EQ(o.reply.packed_length != 0, !c.body.empty());
+    if (o.reply.packed_length != 0) {
+        EXPECT_TRUE(o.reply.body.empty());
+    }
+    std::string why;
+    livestatus_bytes body = livestatus_unpack(o.reply, why);
+    EXPECT_EQ(why, "");
+    livestatus_reply plain;
+    plain.length = o.reply.length;
+    plain.body = std::move(body);
+    EXPECT_EQ(wire_body(plain), c.body);
+    livestatus_close(fd);
+}
+
 std::string wire_big_body()
 {
     // More than the first read buffer, and no round size.
@@ -146,11 +173,26 @@ std::string wire_big_body()
     return b + "\n";
 }
 
+// Bytes that do not pack: a packed body may be larger than its plain one.
+std::string wire_random_body()
+{
+    std::string b(3 * 1024 * 1024 + 7, '\0');
+    uint32_t x = 2463534242u;
+    for (char &c : b) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        c = static_cast<char>(x);
+    }
+    return b;
+}
+
 INSTANTIATE_TEST_SUITE_P(Bodies, WholeReply,
                          testing::Values(body_case{"Empty", ""},
                                          body_case{"Table", "[[\"web-01\",0],[\"db-01\",2]]\n"},
                                          body_case{"Binary", std::string("a\0b\xff\n", 5)},
-                                         body_case{"ThreeMegabytes", wire_big_body()}),
+                                         body_case{"ThreeMegabytes", wire_big_body()},
+                                         body_case{"ThreeRandomMegabytes", wire_random_body()}),
                          [](const auto &p) { return std::string(p.param.name); });
 
 // A status other than 200 is a reply all the same: the caller judges it.
@@ -310,16 +352,19 @@ struct fault_case {
 };
 void PrintTo(const fault_case &c, std::ostream *os) { *os << c.name; }
 
-class Fault : public Wire, public testing::WithParamInterface<std::tuple<fault_case, transport>> {};
+class Fault
+    : public Wire,
+      public testing::WithParamInterface<std::tuple<fault_case, transport, bool>> {};
 
+// Alike whether the body is to be held plain or packed.
 TEST_P(Fault, FailsWithItsReasonAndClosesTheConnection)
 {
-    const auto &[c, t] = GetParam();
+    const auto &[c, t, packed] = GetParam();
     fault_set_answer(server, 200, std::string(1000, 'x'));
     fault_set_mode(server, c.mode);
     int fd = -1;
     const int ms = c.mode == fault_mode::wrong_length_open ? SHORT_MS : LONG_MS;
-    outcome o = wire_query(via(t), fd, ms);
+    outcome o = wire_query(via(t), fd, ms, REQUEST, packed ? 0 : PLAIN);
     EXPECT_FALSE(o.ok);
     EXPECT_EQ(o.why, c.why);
     EXPECT_EQ(fd, -1);
@@ -338,10 +383,12 @@ const fault_case FAULT_CASES[] = {
 
 INSTANTIATE_TEST_SUITE_P(Modes, Fault,
                          testing::Combine(testing::ValuesIn(FAULT_CASES),
-                                          testing::Values(transport::unix_socket, transport::tcp)),
+                                          testing::Values(transport::unix_socket, transport::tcp),
+                                          testing::Bool()),
                          [](const auto &p) {
                              return std::string(std::get<0>(p.param).name) +
-                                    (std::get<1>(p.param) == transport::tcp ? "Tcp" : "Unix");
+                                    (std::get<1>(p.param) == transport::tcp ? "Tcp" : "Unix") +
+                                    (std::get<2>(p.param) ? "Packed" : "");
                          });
 
 // The deadline holds against a daemon that never answers: the query ends
@@ -457,29 +504,33 @@ TEST_F(Wire, AnnouncedLengthIsNotAllocatedBeforeTheBytesCome)
     fault_set_header(server, "200  1073741824\n");
     fault_set_answer(server, 200, "abc");
     fault_set_mode(server, fault_mode::bad_header);
-    const size_t before = harness_heap_in_use();
-    const size_t mapped_before = wire_mapped_bytes();
-    size_t most = 0, mapped_most = 0;
-    outcome o;
-    std::thread reader([&] {
-        int fd = -1;
-        o = wire_query(via(transport::unix_socket), fd, 3000);
-    });
-    ASSERT_TRUE(fault_wait_requests(server, 1));
-    // Sampled while the reader waits for the rest (until its deadline).
-    harness_poll(
-        [&] {
-            most = std::max(most, harness_heap_in_use());
-            mapped_most = std::max(mapped_most, wire_mapped_bytes());
-            return false;
-        },
-        1000);
-    reader.join();
-    EXPECT_EQ(o.why, "timed out");
-    EXPECT_LT(most, before + 64 * 1024 * 1024);
-    // The reader's thread reserves a stack and a heap of its own (about
-    // 150 MB of address space), far less than the gigabyte.
-    EXPECT_LT(mapped_most, mapped_before + 512 * 1024 * 1024);
+    for (const size_t pack_from : {PLAIN, size_t{0}}) {
+        SCOPED_TRACE(pack_from == PLAIN ? "plain" : "packed");
+        const size_t before = harness_heap_in_use();
+        const size_t mapped_before = wire_mapped_bytes();
+        size_t most = 0, mapped_most = 0;
+        outcome o;
+        const size_t asked = fault_requests(server).size();
+        std::thread reader([&] {
+            int fd = -1;
+            o = wire_query(via(transport::unix_socket), fd, 3000, REQUEST, pack_from);
+        });
+        ASSERT_TRUE(fault_wait_requests(server, asked + 1));
+        // Sampled while the reader waits for the rest (until its deadline).
+        harness_poll(
+            [&] {
+                most = std::max(most, harness_heap_in_use());
+                mapped_most = std::max(mapped_most, wire_mapped_bytes());
+                return false;
+            },
+            1000);
+        reader.join();
+        EXPECT_EQ(o.why, "timed out");
+        EXPECT_LT(most, before + 64 * 1024 * 1024);
+        // The reader's thread reserves a stack and a heap of its own (about
+        // 150 MB of address space), far less than the gigabyte.
+        EXPECT_LT(mapped_most, mapped_before + 512 * 1024 * 1024);
+    }
 }
 
 // Once its bytes come, a reply takes its whole length: where the process
@@ -491,33 +542,37 @@ TEST_F(Wire, ReplyLargerThanTheMemoryAllowedFailsItsRead)
     fault_set_answer(server, 200, std::string(100 * 1024, 'x'));
     fault_set_mode(server, fault_mode::bad_header);
     const site s = via(transport::unix_socket);
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    for (const size_t pack_from : {PLAIN, size_t{0}}) {
+        SCOPED_TRACE(pack_from == PLAIN ? "plain" : "packed");
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(out[0]);
+            rlimit limit{};
+            limit.rlim_cur = limit.rlim_max = wire_mapped_bytes() + 256 * 1024 * 1024;
+            int fd = -1;
+            livestatus_reply reply;
+            std::string why = "no limit";
+            if (setrlimit(RLIMIT_AS, &limit) == 0 &&
+                livestatus_query(fd, s, REQUEST, livestatus_now_ms() + LONG_MS, reply, why,
+                                 pack_from))
+                why = "a reply";
+            ssize_t n = write(out[1], why.data(), why.size());
+            _exit(n == static_cast<ssize_t>(why.size()) && fd == -1 ? 0 : 1);
+        }
+        close(out[1]);
+        std::string why;
+        char buf[256];
+        for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
+            why.append(buf, static_cast<size_t>(n));
         close(out[0]);
-        rlimit limit{};
-        limit.rlim_cur = limit.rlim_max = wire_mapped_bytes() + 256 * 1024 * 1024;
-        int fd = -1;
-        livestatus_reply reply;
-        std::string why = "no limit";
-        if (setrlimit(RLIMIT_AS, &limit) == 0 &&
-            livestatus_query(fd, s, REQUEST, livestatus_now_ms() + LONG_MS, reply, why))
-            why = "a reply";
-        ssize_t n = write(out[1], why.data(), why.size());
-        _exit(n == static_cast<ssize_t>(why.size()) && fd == -1 ? 0 : 1);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_EQ(why, "no memory for a reply of 1073741824 bytes");
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     }
-    close(out[1]);
-    std::string why;
-    char buf[256];
-    for (ssize_t n; (n = read(out[0], buf, sizeof buf)) > 0;)
-        why.append(buf, static_cast<size_t>(n));
-    close(out[0]);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    EXPECT_EQ(why, "no memory for a reply of 1073741824 bytes");
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // --- paths that are no socket ---

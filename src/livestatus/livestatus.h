@@ -69,10 +69,18 @@ struct livestatus_raw_alloc : std::allocator<T> {
 };
 using livestatus_bytes = std::vector<char, livestatus_raw_alloc<char>>;
 
+// A reply of a site's table larger than this is held packed (one zstd
+// frame, compressed as its bytes come): a site's view stays in memory until
+// the new read is judged, and beside it the bodies held plain were half
+// again its size.
+constexpr size_t LIVESTATUS_PACK_FROM = size_t{1} << 20;
+
 struct livestatus_reply {
     int status = 0;            // the fixed16 header's status, 200 for success
-    livestatus_bytes body;     // the body, then LIVESTATUS_PADDING zero bytes
+    livestatus_bytes body;     // the body, then LIVESTATUS_PADDING zero bytes; empty when packed
     size_t length = 0;         // the body's length
+    livestatus_bytes packed;   // a packed body: its frame, in the first packed_length bytes
+    size_t packed_length = 0;  // 0: the body is plain
 };
 
 // Milliseconds of the monotonic clock: the deadlines below.
@@ -87,8 +95,12 @@ bool livestatus_spawn(std::function<void()> work);
 // and reads the whole reply before deadline. False with why ("connection
 // refused", "timed out", ...) when there is no whole reply; fd is then
 // closed and -1. A status other than 200 is a reply: the caller judges it.
+// A successful body of more than pack_from bytes is held packed.
 bool livestatus_query(int &fd, const site &s, const std::string &request, int64_t deadline_ms,
-                      livestatus_reply &reply, std::string &why);
+                      livestatus_reply &reply, std::string &why, size_t pack_from = SIZE_MAX);
+// The body of a reply as it came, plain or packed, then LIVESTATUS_PADDING
+// zero bytes; empty with why where a packed body cannot be unpacked.
+livestatus_bytes livestatus_unpack(const livestatus_reply &reply, std::string &why);
 // Sends one command line ("COMMAND [t] NAME;args\n") on a connection of its
 // own, whole, before deadline; false with why otherwise.
 bool livestatus_command(const site &s, const std::string &line, int64_t deadline_ms,
@@ -109,7 +121,7 @@ struct livestatus_fetched {
 // arguments, so that sites are fetched side by side. False with why (an
 // error status with its message among the reasons).
 bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
-                      std::string &why);
+                      std::string &why, size_t pack_from = LIVESTATUS_PACK_FROM);
 // Sees that fetched replies parse into rows of the columns asked for that
 // the tables can hold, touching nothing but f (a fetch's thread does it);
 // false with why where they do not. Replies so checked always fill.

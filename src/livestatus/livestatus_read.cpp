@@ -2,15 +2,18 @@
 // A site's snapshot over Livestatus: one query per table, whose JSON rows
 // become items through the same completion steps as the stanzas of a status
 // file, so that both give the same items.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include <simdjson.h>
+#include <zstd.h>
 
 #include "livestatus/livestatus.h"
 #include "quelvan.h"
@@ -71,9 +74,9 @@ std::string read_error_reason(const livestatus_reply &reply)
 }
 
 bool read_query(int &fd, const site &s, const std::string &request, int64_t deadline,
-                livestatus_reply &reply, std::string &why)
+                livestatus_reply &reply, std::string &why, size_t pack_from = SIZE_MAX)
 {
-    if (!livestatus_query(fd, s, request, deadline, reply, why))
+    if (!livestatus_query(fd, s, request, deadline, reply, why, pack_from))
         return false;
     if (reply.status == 200)
         return true;
@@ -248,36 +251,138 @@ read_end read_array(const char *text, size_t len, size_t capacity, size_t column
 
 bool read_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 
+struct read_dctx_free {
+    void operator()(ZSTD_DCtx *d) const { ZSTD_freeDCtx(d); }
+};
+thread_local std::unique_ptr<ZSTD_DCtx, read_dctx_free> read_dctx;
+
+// A reply's body a piece at a time, in order: a plain one as it stands, a
+// packed one unpacked as the walk goes, never whole.
+struct read_source {
+    const livestatus_reply &reply;
+    size_t given = 0;  // bytes of the body given so far
+    ZSTD_inBuffer in{nullptr, 0, 0};
+};
+
+bool read_source_open(read_source &src)
+{
+    if (src.reply.packed_length == 0)
+        return true;
+    if (!read_dctx)
+        read_dctx.reset(ZSTD_createDCtx());
+    if (!read_dctx || ZSTD_isError(ZSTD_DCtx_reset(read_dctx.get(), ZSTD_reset_session_only)))
+        return false;
+    src.in = ZSTD_inBuffer{src.reply.packed.data(), src.reply.packed_length, 0};
+    return true;
+}
+
+bool read_source_done(const read_source &src) { return src.given == src.reply.length; }
+
+// Appends up to n more bytes of the body to w; false where a packed body
+// does not unpack to its length.
+bool read_source_more(read_source &src, std::vector<char> &w, size_t n)
+{
+    n = std::min(n, src.reply.length - src.given);
+    const size_t old = w.size();
+    w.resize(old + n);
+    if (src.reply.packed_length == 0) {
+        memcpy(w.data() + old, src.reply.body.data() + src.given, n);
+        src.given += n;
+        return true;
+    }
+    ZSTD_outBuffer out{w.data() + old, n, 0};
+    while (out.pos < out.size) {
+        const size_t in_before = src.in.pos, out_before = out.pos;
+        const size_t left = ZSTD_decompressStream(read_dctx.get(), &out, &src.in);
+        // An error, the frame's end, or a frame cut short: no more comes.
+        if (ZSTD_isError(left) || left == 0 || (src.in.pos == in_before && out.pos == out_before))
+            break;
+    }
+    w.resize(old + out.pos);
+    src.given += out.pos;
+    return out.pos == n;
+}
+
+// The body not yet walked.
+thread_local std::vector<char> read_window;
+
 // Walks the rows of a reply, in batches where batched and the reply is
 // large: it is cut after a row's end where a line break follows its comma
 // ("],\n[", as the daemons write one row a line; no text of JSON holds a
-// line break). The batches' rows joined are the reply's rows; a batch that
-// does not parse ends the walk with *again set, to be done whole, since the
-// cut may have met a line break inside a row.
+// line break), the body taken a piece at a time so that a packed one is
+// never unpacked whole. The batches' rows joined are the reply's rows; a
+// batch that does not parse ends the walk with *again set, to be done
+// whole, since the cut may have met a line break inside a row.
 template <typename Take>
 read_end read_rows(const livestatus_reply &reply, size_t columns, const char *what, Take take,
                    bool batched, bool *again, std::string &why)
 {
-    const char *body = reply.body.data();
-    size_t first = 0, last = reply.length;
-    while (first < last && read_blank(body[first]))
-        first++;
-    while (last > first && read_blank(body[last - 1]))
-        last--;
-    if (!batched || last - first <= 2 * READ_BATCH || body[first] != '[' || body[last - 1] != ']')
-        return read_array(body, reply.length, reply.body.size(), columns, what, take, why);
-    const size_t end = last - 1;
-    for (size_t at = first + 1; at < end;) {
-        size_t cut = end;
-        if (end - at > 2 * READ_BATCH) {
-            const void *found = memmem(body + at + READ_BATCH, end - at - READ_BATCH, "],\n[", 4);
-            if (found)
-                cut = static_cast<size_t>(static_cast<const char *>(found) - body) + 1;
+    if (!batched || reply.length <= 2 * READ_BATCH) {
+        if (reply.packed_length == 0)
+            return read_array(reply.body.data(), reply.length, reply.body.size(), columns, what,
+                              take, why);
+        const livestatus_bytes body = livestatus_unpack(reply, why);
+        if (body.empty())
+            return read_end::bad;
+        return read_array(body.data(), reply.length, body.size(), columns, what, take, why);
+    }
+    read_source src{reply};
+    std::vector<char> &w = read_window;
+    w.clear();
+    // Anything but the walk's own doing is judged by the walk done whole.
+    auto whole = [&] {
+        *again = true;
+        why = std::string("the ") + what + " reply does not parse";
+        return read_end::bad;
+    };
+    // Enough for a batch and the cut after it, or the rest of the body.
+    auto top_up = [&](size_t want) {
+        while (w.size() < want && !read_source_done(src))
+            if (!read_source_more(src, w, want - w.size()))
+                return false;
+        return true;
+    };
+    if (!read_source_open(src) || !top_up(2 * READ_BATCH + 4))
+        return whole();
+    size_t lead = 0;
+    while (lead < w.size() && read_blank(w[lead]))
+        lead++;
+    if (lead == w.size() || w[lead] != '[')
+        return whole();
+    w.erase(w.begin(), w.begin() + static_cast<long>(lead) + 1);
+    for (;;) {
+        if (!top_up(2 * READ_BATCH + 4))
+            return whole();
+        size_t n = 0;     // the batch: w[0, n)
+        size_t skip = 0;  // and what the walk passes over after it
+        size_t from = READ_BATCH;
+        for (;;) {
+            const void *found = w.size() >= from + 4
+                                    ? memmem(w.data() + from, w.size() - from, "],\n[", 4)
+                                    : nullptr;
+            if (found) {
+                n = static_cast<size_t>(static_cast<const char *>(found) - w.data()) + 1;
+                skip = 1;  // the comma between the batches
+                break;
+            }
+            if (read_source_done(src)) {
+                n = w.size();
+                while (n > 0 && read_blank(w[n - 1]))
+                    n--;
+                if (n == 0 || w[n - 1] != ']')
+                    return whole();
+                n--;  // the list's end
+                skip = w.size() - n;
+                break;
+            }
+            // A row longer than the window: take in more and look again.
+            from = std::max(from, w.size() < 3 ? 0 : w.size() - 3);
+            if (!top_up(w.size() + READ_BATCH))
+                return whole();
         }
-        const size_t n = cut - at;
         read_batch_text.resize(n + 2 + LIVESTATUS_PADDING);
         read_batch_text[0] = '[';
-        memcpy(read_batch_text.data() + 1, body + at, n);
+        memcpy(read_batch_text.data() + 1, w.data(), n);
         read_batch_text[n + 1] = ']';
         std::fill(read_batch_text.begin() + static_cast<long>(n) + 2, read_batch_text.end(), '\0');
         const read_end e = read_array(read_batch_text.data(), n + 2, read_batch_text.size(),
@@ -286,9 +391,10 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
             *again = true;
         if (e != read_end::done)
             return e;
-        at = cut + 1;  // past the comma between the batches
+        w.erase(w.begin(), w.begin() + static_cast<long>(n + skip));
+        if (w.empty() && read_source_done(src))
+            return read_end::done;
     }
-    return read_end::done;
 }
 
 }  // namespace
@@ -296,7 +402,7 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
 std::vector<char *> livestatus_descriptions;
 
 bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fetched &f,
-                      std::string &why)
+                      std::string &why, size_t pack_from)
 {
     static const std::string status_request = [] {
         const char *const columns[] = {"program_start"};
@@ -305,8 +411,8 @@ bool livestatus_fetch(int &fd, const site &s, int64_t deadline_ms, livestatus_fe
     static const std::string host_request = read_request("hosts", READ_HOST_COLUMNS);
     static const std::string service_request = read_request("services", READ_SERVICE_COLUMNS);
     if (!read_query(fd, s, status_request, deadline_ms, f.status, why) ||
-        !read_query(fd, s, host_request, deadline_ms, f.hosts, why) ||
-        !read_query(fd, s, service_request, deadline_ms, f.services, why))
+        !read_query(fd, s, host_request, deadline_ms, f.hosts, why, pack_from) ||
+        !read_query(fd, s, service_request, deadline_ms, f.services, why, pack_from))
         return false;
     f.now = time(nullptr);
     return true;

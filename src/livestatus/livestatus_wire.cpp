@@ -29,6 +29,8 @@
 #include <unistd.h>
 #include <utility>
 
+#include <zstd.h>
+
 namespace {
 
 constexpr size_t HEADER_SIZE = 16;
@@ -37,6 +39,8 @@ constexpr size_t HEADER_SIZE = 16;
 // once. Its bytes are left as they are until received, so that only what
 // comes is resident, and a large reply is never held twice while it grows.
 constexpr size_t FIRST_CHUNK = 64 * 1024;
+// A packed body is received and compressed this much at a time.
+constexpr size_t PACK_PIECE = 256 * 1024;
 // After a command, how long the daemon's own end of the connection is
 // waited for, and how much of what it writes back is taken and dropped.
 constexpr int64_t COMMAND_LINGER_MS = 1000;
@@ -356,11 +360,81 @@ bool ls_header_parse(const char *h, int &status, uint64_t &length)
     return true;
 }
 
+struct ls_cctx_free {
+    void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); }
+};
+
+// Receives a body of length bytes into reply packed, compressed a piece at
+// a time as it comes. The frame's room, the most it can take, is reserved
+// once the first FIRST_CHUNK bytes have come, as a plain body's whole
+// length is; only what is written of it becomes resident.
+ls_end ls_receive_packed(int fd, size_t length, int64_t deadline_ms, livestatus_reply &reply,
+                         std::string &why)
+{
+    std::unique_ptr<ZSTD_CCtx, ls_cctx_free> cctx(ZSTD_createCCtx());
+    if (!cctx || ZSTD_isError(ZSTD_CCtx_setParameter(cctx.get(), ZSTD_c_compressionLevel, 1)) ||
+        ZSTD_isError(ZSTD_CCtx_setPledgedSrcSize(cctx.get(), length))) {
+        why = "no memory to pack a reply";
+        return ls_end::failed;
+    }
+    std::vector<char> piece(PACK_PIECE);
+    livestatus_bytes frame;
+    size_t filled = 0, held = 0, written = 0;  // held: bytes of piece not yet packed
+    while (filled < length) {
+        size_t got = 0;
+        const ls_end e =
+            ls_recv_some(fd, piece.data() + held, std::min(piece.size() - held, length - filled),
+                         deadline_ms, got, why);
+        if (e == ls_end::closed) {
+            why = "connection closed after " + std::to_string(filled) + " of " +
+                  std::to_string(length) + " bytes";
+            return ls_end::failed;
+        }
+        if (e != ls_end::done)
+            return e;
+        filled += got;
+        held += got;
+        if (held < FIRST_CHUNK && filled < length)
+            continue;
+        if (frame.empty()) {
+            try {
+                frame.resize(ZSTD_compressBound(length));
+            } catch (const std::bad_alloc &) {
+                why = "no memory for a reply of " + std::to_string(length) + " bytes";
+                return ls_end::failed;
+            }
+        }
+        ZSTD_inBuffer in{piece.data(), held, 0};
+        const ZSTD_EndDirective mode = filled == length ? ZSTD_e_end : ZSTD_e_continue;
+        for (;;) {
+            ZSTD_outBuffer out{frame.data(), frame.size(), written};
+            const size_t left = ZSTD_compressStream2(cctx.get(), &out, &in, mode);
+            written = out.pos;
+            if (ZSTD_isError(left)) {
+                why = std::string("cannot pack the reply: ") + ZSTD_getErrorName(left);
+                return ls_end::failed;
+            }
+            if (mode == ZSTD_e_end ? left == 0 : in.pos == in.size)
+                break;
+            if (written == frame.size()) {  // never, with room for the most it takes
+                why = "cannot pack the reply: no room";
+                return ls_end::failed;
+            }
+        }
+        held = 0;
+    }
+    reply.status = 200;
+    reply.length = length;
+    reply.packed = std::move(frame);
+    reply.packed_length = written;
+    return ls_end::done;
+}
+
 // One request and its reply on fd. closed: the peer closed the connection
 // before a byte of the reply came (a kept connection may have been closed
 // by the daemon meanwhile: the caller may try once more on a new one).
 ls_end ls_exchange(int fd, const std::string &request, int64_t deadline_ms,
-                   livestatus_reply &reply, std::string &why)
+                   livestatus_reply &reply, std::string &why, size_t pack_from)
 {
     ls_end e = ls_send_all(fd, request, deadline_ms, why);
     if (e != ls_end::done)
@@ -392,6 +466,8 @@ ls_end ls_exchange(int fd, const std::string &request, int64_t deadline_ms,
         return ls_end::failed;
     }
     const size_t length = static_cast<size_t>(announced);
+    if (status == 200 && length > pack_from)
+        return ls_receive_packed(fd, length, deadline_ms, reply, why);
 
     livestatus_bytes body(std::min(length, FIRST_CHUNK) + LIVESTATUS_PADDING);
     size_t filled = 0;
@@ -466,7 +542,7 @@ bool livestatus_spawn(std::function<void()> work)
 }
 
 bool livestatus_query(int &fd, const site &s, const std::string &request, int64_t deadline_ms,
-                      livestatus_reply &reply, std::string &why)
+                      livestatus_reply &reply, std::string &why, size_t pack_from)
 {
     reply = livestatus_reply{};
     why.clear();
@@ -481,7 +557,7 @@ bool livestatus_query(int &fd, const site &s, const std::string &request, int64_
             if (fd < 0)
                 return false;
         }
-        const ls_end e = ls_exchange(fd, request, deadline_ms, reply, why);
+        const ls_end e = ls_exchange(fd, request, deadline_ms, reply, why, pack_from);
         if (e == ls_end::done)
             return true;
         livestatus_close(fd);
@@ -541,6 +617,27 @@ bool livestatus_command(const site &s, const std::string &line, int64_t deadline
     if (why.empty())
         why = "connection closed";
     return false;
+}
+
+livestatus_bytes livestatus_unpack(const livestatus_reply &reply, std::string &why)
+{
+    if (reply.packed_length == 0)
+        return reply.body;
+    livestatus_bytes body;
+    try {
+        body.resize(reply.length + LIVESTATUS_PADDING);
+    } catch (const std::bad_alloc &) {
+        why = "no memory for a reply of " + std::to_string(reply.length) + " bytes";
+        return {};
+    }
+    const size_t n =
+        ZSTD_decompress(body.data(), reply.length, reply.packed.data(), reply.packed_length);
+    if (ZSTD_isError(n) || n != reply.length) {
+        why = "cannot unpack the reply";
+        return {};
+    }
+    std::fill(body.end() - LIVESTATUS_PADDING, body.end(), '\0');
+    return body;
 }
 
 void livestatus_close(int &fd)
