@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <sstream>
@@ -516,6 +517,79 @@ TEST(SiteFaults, APathThatIsNoSocketFailsAtStartUp)
         tty_type(t, "q");
         EXPECT_EQ(tty_wait_exit(t), 0) << tty_screen(t);
     }
+}
+
+// The detail screen's queries of one object (they alone have filters): its
+// record, with a long output of its own, and no comments or downtimes.
+fault_answer live_detail_answer(const std::string &request)
+{
+    const std::string table = request.substr(4, request.find('\n') - 4);
+    if (table != "hosts" && table != "services")
+        return {200, "[]\n"};
+    std::string row = "[";
+    std::istringstream words(live_header(request, "Columns"));
+    for (std::string w; words >> w;) {
+        row += row.size() > 1 ? "," : "";
+        row += w == "long_plugin_output" ? "\"told by the site\""
+               : w == "perf_data"        ? "\"\""
+                                         : "1";
+    }
+    return {200, "[" + row + "]]\n"};
+}
+
+// A site that holds the detail screen's queries: the screen shows the item
+// at once and says that the site is asked, the keys are answered all the
+// while, an ask that runs out of time says so, and the record comes in
+// once the site answers.
+TEST(SiteFaults, ASlowSiteHoldsUpNeitherTheDetailScreenNorTheKeys)
+{
+    two_sites s;
+    ASSERT_NO_FATAL_FAILURE(sites_started(s));
+    struct held_asks {
+        std::atomic<bool> released{false};
+        std::atomic<int> held{0};
+    };
+    const auto held = std::make_shared<held_asks>();
+    // Whatever ends the test, the server's threads are let go before it stops.
+    struct release_at_end {
+        std::shared_ptr<held_asks> asks;
+        ~release_at_end() { asks->released = true; }
+    } release{held};
+    held_asks &asks = *held;
+    fault_set_answer(s.server, [held](const std::string &request) {
+        if (request.find("\nFilter: ") == std::string::npos)
+            return live_answer(request);
+        held->held++;
+        harness_poll([&] { return held->released.load(); }, 60000);
+        return live_detail_answer(request);
+    });
+    tty_type(s.t, "/");
+    ASSERT_TRUE(tty_wait_in_row(s.t, tty_command_row(ROWS), " Filter:")) << tty_screen(s.t);
+    tty_type(s.t, "^live:alpha");
+    tty_keys(s.t, {"Enter"});
+    ASSERT_TRUE(tty_wait(s.t, "1 matches the filter")) << tty_screen(s.t);
+    tty_keys(s.t, {"j", "Enter"});
+    ASSERT_TRUE(tty_wait(s.t, "Service         live:alpha HTTP")) << tty_screen(s.t);
+    EXPECT_TRUE(tty_wait(s.t, "Record          asking site live")) << tty_screen(s.t);
+    EXPECT_TRUE(shows(s.t, "Output          HTTP FINE")) << tty_screen(s.t);
+    ASSERT_TRUE(harness_poll([&] { return asks.held > 0; })) << "the site was asked";
+    // Held by the site, the screen answers its keys.
+    tty_type(s.t, "q");
+    ASSERT_TRUE(tty_wait(s.t, " Status    Description ")) << tty_screen(s.t);
+    tty_keys(s.t, {"Enter"});
+    ASSERT_TRUE(tty_wait(s.t, "Service         live:alpha HTTP")) << tty_screen(s.t);
+    // The ask has the site's time limit.
+    EXPECT_TRUE(tty_wait(s.t, "Record          not given by site live (timed out)"))
+        << tty_screen(s.t);
+    EXPECT_FALSE(asks.released);
+
+    asks.released = true;
+    // Asked anew with the next read, the site answers.
+    EXPECT_TRUE(tty_wait(s.t, "told by the site")) << tty_screen(s.t);
+    EXPECT_TRUE(tty_wait_gone(s.t, "Record ")) << tty_screen(s.t);
+    tty_type(s.t, "q");
+    ASSERT_TRUE(tty_wait(s.t, " Status    Description ")) << tty_screen(s.t);
+    sites_quit(s);
 }
 
 // The bell rings as the site turns bad, not at each refresh while it stays

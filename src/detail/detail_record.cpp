@@ -222,13 +222,20 @@ const char *record_host_state(const char *host)
 }
 
 // The text the record of item idx is read from: its stanza, or (notes) the
-// comment and downtime stanzas of its source. A Livestatus site is asked
-// anew, unless it has stopped answering: the list's item is all there is.
-std::string record_source(int mode, int idx, bool notes)
+// comment and downtime stanzas of its source. A Livestatus site's are its
+// last answer, asked for in the background; with now (a command is to be
+// sent) it is asked at once. A site that has stopped answering is not
+// asked: the list's item is all there is.
+std::string record_source(int mode, int idx, bool notes, bool now)
 {
     const int k = site_of_item(mode, idx);
     if (k >= 0 && sites[k].kind != SITE_STATUS) {
         std::string host, service, why;
+        if (!now) {
+            std::string stanza, tail;
+            site_record(mode, idx, stanza, tail, why);
+            return notes ? tail : stanza;
+        }
         if (site_stale(k) || !site_source_names(mode, idx, host, service))
             return "";
         const int64_t deadline =
@@ -250,7 +257,7 @@ void record_notes(record_builder &b, const detail_stanza &s, bool host, int mode
     const std::string *description = host ? nullptr : detail_value(s, "service_description");
     if (!name || (!host && !description))
         return;
-    std::string tail = record_source(mode, idx, true);
+    std::string tail = record_source(mode, idx, true, false);
     std::vector<detail_comment> comments;
     std::vector<detail_downtime> downtimes;
     detail_notes(tail.data(), tail.size(), name->c_str(),
@@ -285,10 +292,28 @@ void record_notes(record_builder &b, const detail_stanza &s, bool host, int mode
 
 }  // namespace
 
-// The object's stanza, read again from the snapshot's file.
-static detail_stanza record_stanza(int mode, int idx)
+// Where a Livestatus site's answer is awaited or did not come, the row that
+// says so (the rest is the list's item alone).
+static void record_asked(record_builder &b, int mode, int idx)
 {
-    std::string text = record_source(mode, idx, false);
+    std::string stanza, notes, why;
+    const int k = site_of_item(mode, idx);
+    switch (site_record(mode, idx, stanza, notes, why)) {
+    case SITE_RECORD_ASKING:
+        b.field("Record", std::string("asking site ") + sites[k].name);
+        break;
+    case SITE_RECORD_FAILED:
+        b.field("Record", std::string("not given by site ") + sites[k].name + " (" + why + ")");
+        break;
+    default:
+        break;
+    }
+}
+
+// The object's stanza, read again from the snapshot's file.
+static detail_stanza record_stanza(int mode, int idx, bool now)
+{
+    std::string text = record_source(mode, idx, false, now);
     detail_stanza s;
     detail_read_stanza(text.data(), text.size(), s);
     return s;
@@ -297,7 +322,7 @@ static detail_stanza record_stanza(int mode, int idx)
 bool detail_facts(int mode, int idx, std::string &host, std::string &service,
                   bool &notifications)
 {
-    detail_stanza s = record_stanza(mode, idx);
+    detail_stanza s = record_stanza(mode, idx, true);
     const std::string *h = detail_value(s, "host_name");
     const std::string *d = mode == 0 ? nullptr : detail_value(s, "service_description");
     if (!h || (mode != 0 && !d))
@@ -316,7 +341,7 @@ std::vector<detail_row> detail_record(int mode, int idx, long long width)
     const item &it = host ? host_list[idx] : service_list[idx];
     const int level = std::clamp(host ? host_idx_to_level[idx] : service_idx_to_level[idx], 0, 2);
 
-    const detail_stanza s = record_stanza(mode, idx);
+    const detail_stanza s = record_stanza(mode, idx, false);
 
     b.field(host ? "Host" : "Service",
             host ? (it.host_name ? it.host_name : "") : (it.service_description ? it.service_description : ""));
@@ -385,5 +410,6 @@ std::vector<detail_row> detail_record(int mode, int idx, long long width)
         const std::string *pct = detail_value(s, "percent_state_change");
         b.field("Flapping", pct ? *pct + "% state change" : "yes");
     }
+    record_asked(b, mode, idx);
     return rows;
 }

@@ -28,6 +28,7 @@ struct detail_view {
     int idx = -1;                // in the snapshot of generation; -1 gone
     unsigned generation = 0;
     long long width = -1;        // the rows were made for this width
+    unsigned answers = 0;        // and with this answer of a Livestatus site
     std::vector<detail_row> rows;
     long long top = 0;           // first row shown
 } detail;
@@ -80,9 +81,10 @@ void detail_build()
 {
     const long long width = std::max(static_cast<long long>(COLS) - 2LL * pad, 1LL);
     detail_follow();
-    if (detail.width == width)
+    if (detail.width == width && detail.answers == site_record_serial())
         return;
     detail.width = width;
+    detail.answers = site_record_serial();
     if (detail.idx >= 0) {
         detail.rows = detail_record(detail.mode, detail.idx, width);
     } else {

@@ -22,6 +22,7 @@
 #include "livestatus/livestatus.h"
 #include "quelvan.h"
 #include "site/site.h"
+#include "site/site_private.h"
 #include "status/status.h"
 
 unsigned char host_idx_to_site[MAX_ITEMS];
@@ -266,13 +267,6 @@ void site_compose()
     status_order_by_age();
 }
 
-void site_wake()
-{
-    const char c = 1;
-    // Full means a wake-up is already waiting: nothing is lost.
-    ssize_t n = write(site_pipe[1], &c, 1);
-    (void)n;
-}
 
 // The deadline comes by value: the main thread clears job->deadline under
 // site_lock once it has passed, maybe before this thread has even started.
@@ -351,6 +345,14 @@ bool site_take_jobs(bool expire)
 }
 
 }  // namespace
+
+void site_wake()
+{
+    const char c = 1;
+    // Full means a wake-up is already waiting: nothing is lost.
+    ssize_t n = write(site_pipe[1], &c, 1);
+    (void)n;
+}
 
 void site_read(bool wait)
 {
@@ -442,6 +444,7 @@ bool site_collect()
     char buf[64];
     while (read(site_pipe[0], buf, sizeof buf) > 0) {
     }
+    const bool answered = site_record_take();
     // The view is composed anew only where a site changed; the composition
     // releases its texts first, so it is done in one step (in place, a good
     // read releases the view itself).
@@ -454,7 +457,7 @@ bool site_collect()
                                                now >= st.job->deadline));
     }
     if (!any)
-        return false;
+        return answered;
     if (!site_in_place())
         status_release();
     site_take_jobs(true);

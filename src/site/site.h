@@ -25,8 +25,8 @@ int site_wake_fd();
 // Milliseconds until the next read in the background reaches its time
 // limit, -1 when none is under way.
 int64_t site_wait_ms();
-// Takes in the replies that have come and the reads that ran out of time;
-// true when the view changed and wants a redraw.
+// Takes in the replies that have come, the reads that ran out of time and
+// the detail screen's answer; true when the view changed and wants a redraw.
 bool site_collect();
 
 // The site's last read failed: its items are those of its last good read.
@@ -49,5 +49,22 @@ const char *site_raw_name(int k, const char *text);
 bool site_source_names(int mode, int idx, std::string &host, std::string &service);
 // A status-file site has written a newer file than its snapshot's.
 bool site_newer_file();
+
+// What the detail screen has of a Livestatus site's object.
+enum site_record_state {
+    SITE_RECORD_NONE,    // no Livestatus object, or its site is failing: nothing asked
+    SITE_RECORD_ASKING,  // asked for, no answer yet
+    SITE_RECORD_GIVEN,   // the site's answer
+    SITE_RECORD_FAILED,  // the site gave none: why says why
+};
+// The record of item idx's object as its Livestatus site last gave it, as
+// a status file's stanza, and its comments and downtimes as the stanzas a
+// status file has for them. Where the view was read since that answer,
+// the object is asked for anew in the background and the last answer given
+// meanwhile; site_collect takes the new one in, and site_record_serial
+// changes then.
+site_record_state site_record(int mode, int idx, std::string &stanza, std::string &notes,
+                              std::string &why);
+unsigned site_record_serial();
 
 #endif
