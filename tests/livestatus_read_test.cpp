@@ -185,36 +185,36 @@ TEST(LivestatusRead, RowsLongerThanABatchAreWalkedWhole)
 TEST(LivestatusRead, AFaultLateInALargeReplyFailsTheRead)
 {
     status_enter();
-    for (const bool packed : {false, true}) {
-        SCOPED_TRACE(packed ? "packed" : "plain");
-        std::string why;
-        livestatus_fetched f = read_replies(ROWS, ",\n");
+    const struct {
+        bool hosts;
+        const char *row;     // where the fault is made: the last row of this text
+        size_t at, cut;      // cut bytes taken out at this offset in it
+        const char *why;
+    } faults[] = {
         // A row near the end without its closing quote.
-        std::string hosts(f.hosts.body.data(), f.hosts.length);
-        const size_t at = hosts.rfind("\"PING output of host 39990\"");
-        ASSERT_NE(at, std::string::npos);
-        hosts.erase(at + 26, 1);
-        f.hosts = read_reply(hosts);
-        if (packed)
-            f = read_packed(f);
-        EXPECT_FALSE(livestatus_check(f, why));
-        EXPECT_EQ(why, "the hosts reply does not parse");
-        EXPECT_FALSE(livestatus_fill(f, why));
-        EXPECT_EQ(why, "the hosts reply does not parse");
-
-        // A row of too few columns late in the services.
-        f = read_replies(ROWS, ",\n");
-        std::string services(f.services.body.data(), f.services.length);
-        const size_t row = services.rfind("[\"host-39995\",\"HTTP\",");
-        ASSERT_NE(row, std::string::npos);
-        services.erase(row + 14, 7);  // "\"HTTP\","
-        f.services = read_reply(services);
-        if (packed)
-            f = read_packed(f);
-        EXPECT_FALSE(livestatus_check(f, why));
-        EXPECT_EQ(why, "the services reply has rows of 7 columns, not 8");
-        EXPECT_FALSE(livestatus_fill(f, why));
-        EXPECT_EQ(why, "the services reply has rows of 7 columns, not 8");
+        {true, "\"PING output of host 39990\"", 26, 1, "the hosts reply does not parse"},
+        // A row of too few columns late in the services: "\"HTTP\"," taken out.
+        {false, "[\"host-39995\",\"HTTP\",", 14, 7,
+         "the services reply has rows of 7 columns, not 8"},
+    };
+    for (const bool packed : {false, true}) {
+        for (const auto &fault : faults) {
+            SCOPED_TRACE(std::string(fault.why) + (packed ? ", packed" : ", plain"));
+            livestatus_fetched f = read_replies(ROWS, ",\n");
+            livestatus_reply &r = fault.hosts ? f.hosts : f.services;
+            std::string body(r.body.data(), r.length);
+            const size_t at = body.rfind(fault.row);
+            ASSERT_NE(at, std::string::npos);
+            body.erase(at + fault.at, fault.cut);
+            r = read_reply(body);
+            if (packed)
+                f = read_packed(f);
+            std::string why;
+            EXPECT_FALSE(livestatus_check(f, why));
+            EXPECT_EQ(why, fault.why);
+            EXPECT_FALSE(livestatus_fill(f, why));
+            EXPECT_EQ(why, fault.why);
+        }
     }
 }
 

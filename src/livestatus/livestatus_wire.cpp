@@ -360,6 +360,19 @@ bool ls_header_parse(const char *h, int &status, uint64_t &length)
     return true;
 }
 
+// Receives more of a body of length bytes of which filled have come: the
+// peer's end before the last is a failed read, saying how far it came.
+ls_end ls_recv_body(int fd, char *buf, size_t size, int64_t deadline_ms, size_t filled,
+                    size_t length, size_t &got, std::string &why)
+{
+    const ls_end e = ls_recv_some(fd, buf, size, deadline_ms, got, why);
+    if (e != ls_end::closed)
+        return e;
+    why = "connection closed after " + std::to_string(filled) + " of " + std::to_string(length) +
+          " bytes";
+    return ls_end::failed;
+}
+
 struct ls_cctx_free {
     void operator()(ZSTD_CCtx *c) const { ZSTD_freeCCtx(c); }
 };
@@ -382,14 +395,9 @@ ls_end ls_receive_packed(int fd, size_t length, int64_t deadline_ms, livestatus_
     size_t filled = 0, held = 0, written = 0;  // held: bytes of piece not yet packed
     while (filled < length) {
         size_t got = 0;
-        const ls_end e =
-            ls_recv_some(fd, piece.data() + held, std::min(piece.size() - held, length - filled),
-                         deadline_ms, got, why);
-        if (e == ls_end::closed) {
-            why = "connection closed after " + std::to_string(filled) + " of " +
-                  std::to_string(length) + " bytes";
-            return ls_end::failed;
-        }
+        const ls_end e = ls_recv_body(fd, piece.data() + held,
+                                      std::min(piece.size() - held, length - filled), deadline_ms,
+                                      filled, length, got, why);
         if (e != ls_end::done)
             return e;
         filled += got;
@@ -487,12 +495,8 @@ ls_end ls_exchange(int fd, const std::string &request, int64_t deadline_ms,
             body.swap(larger);
         }
         size_t got = 0;
-        e = ls_recv_some(fd, body.data() + filled, room - filled, deadline_ms, got, why);
-        if (e == ls_end::closed) {
-            why = "connection closed after " + std::to_string(filled) + " of " +
-                  std::to_string(length) + " bytes";
-            return ls_end::failed;
-        }
+        e = ls_recv_body(fd, body.data() + filled, room - filled, deadline_ms, filled, length, got,
+                         why);
         if (e != ls_end::done)
             return e;
         filled += got;
