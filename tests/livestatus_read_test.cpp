@@ -113,6 +113,7 @@ TEST(LivestatusRead, LargeRepliesGiveTheRowsOfTheWholeReply)
         const char *name;
         std::string between, inner;
     } layouts[] = {
+        {"all on one line", ",", ","},
         {"one row a line", ",\n", ","},
         {"blanks around the line breaks", " ,\n  ", ","},
         // Each row's last two cells are lists across a line break: every
@@ -128,6 +129,10 @@ TEST(LivestatusRead, LargeRepliesGiveTheRowsOfTheWholeReply)
                 f = read_packed(f);
                 // Checked first, as a fetch's thread does, then filled.
                 ASSERT_TRUE(livestatus_check(f, why)) << why;
+                if (l.inner == ",") {
+                    EXPECT_EQ(f.whole, l.between != ",\n")
+                        << "in batches where each row ends a line, else whole";
+                }
             }
             ASSERT_TRUE(livestatus_fill(f, why)) << why;
             EXPECT_EQ(read_items(), whole);

@@ -305,6 +305,10 @@ bool read_source_more(read_source &src, std::vector<char> &w, size_t n)
 
 // The body not yet walked.
 thread_local std::vector<char> read_window;
+// A row longer than this has the reply walked whole: a reply of rows not
+// one a line would otherwise come into the window whole, and be copied
+// into a batch besides.
+constexpr size_t READ_WINDOW_MAX = 16 * READ_BATCH;
 
 // Walks the rows of a reply, in batches where batched and the reply is
 // large: it is cut after a row's end where a line break follows its comma
@@ -377,7 +381,7 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
             }
             // A row longer than the window: take in more and look again.
             from = std::max(from, w.size() < 3 ? 0 : w.size() - 3);
-            if (!top_up(w.size() + READ_BATCH))
+            if (w.size() >= READ_WINDOW_MAX || !top_up(w.size() + READ_BATCH))
                 return whole();
         }
         read_batch_text.resize(n + 2 + LIVESTATUS_PADDING);
