@@ -137,7 +137,7 @@ std::string live_varied(const std::string &output, long n)
 // reader's column order.
 void live_row(std::string &b, const live_proto &p, long n, bool first, bool service, bool varied)
 {
-    b += first ? "\n[" : ",\n[";
+    b += first ? "[" : ", [";  // as Icinga 2 writes them: all on one line
     live_json_string(b, p.host_name + "-" + std::to_string(n));
     if (service) {
         b += ',';

@@ -4,7 +4,9 @@
 // tests/live/icinga2-objects.conf) answers as those tests expect it to.
 #include <ctime>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <regex>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -86,6 +88,19 @@ TEST(LiveIcinga, EveryObjectIsInItsConfiguredState)
     const auto services = live_rows(service_reply, SERVICE_COLUMNS);
     ASSERT_EQ(hosts.size(), 5u) << host_reply;
     ASSERT_EQ(services.size(), 8u) << service_reply;
+    // The console reads a large reply in batches, cut where a row ends and
+    // the next begins with its name: "]", ",", "[" and a quote, blanks
+    // between (the daemon writes all rows on one line).
+    for (const auto &[reply, count] : {std::pair{&host_reply, hosts.size()},
+                                       std::pair{&service_reply, services.size()}}) {
+        int status = 0;
+        std::string body;
+        ASSERT_TRUE(live_fixed16(*reply, &status, &body)) << *reply;
+        const std::regex cut(R"(\]\s*,\s*\[")");
+        const auto cuts = std::distance(std::sregex_iterator(body.begin(), body.end(), cut),
+                                        std::sregex_iterator());
+        EXPECT_EQ(static_cast<size_t>(cuts), count - 1) << body;
+    }
     for (const auto &e : rows) {
         SCOPED_TRACE(e.host + " " + e.service);
         row r = e.service.empty() ? find_row(hosts, e.host) : find_row(services, e.host, e.service);

@@ -25,12 +25,15 @@ livestatus_reply read_reply(const std::string &body)
     return r;
 }
 
-// count hosts and as many services (one each), the rows joined by between;
-// inner goes between a row's last two cells, the acknowledgement and the
-// downtime, each a list (which the reader takes for no mark) so that a
-// line break there follows a "]" and comes before a "[" as between rows.
+// count hosts and as many services (one each), the rows joined by between,
+// each opened by open; inner goes between a row's last two cells, the
+// acknowledgement and the downtime, each a list of a number (which the
+// reader takes for no mark), and tail ends each output. A reply is cut
+// into batches only where a "[" and a quote follow a "]" and a comma: with
+// open "[ " it is walked whole.
 livestatus_fetched read_replies(int count, const std::string &between,
-                                const std::string &inner = ",")
+                                const std::string &inner = ",", const std::string &open = "[",
+                                const std::string &tail = "")
 {
     std::string hosts = "[", services = "[";
     for (int i = 0; i < count; i++) {
@@ -40,10 +43,10 @@ livestatus_fetched read_replies(int count, const std::string &between,
             hosts += between;
             services += between;
         }
-        hosts += "[\"host-" + n + "\"," + state + ",1,\"PING output of host " + n +
+        hosts += open + "\"host-" + n + "\"," + state + ",1,\"PING output of host " + n + tail +
                  "\",1765390000,[" + std::to_string(i % 2) + "]" + inner + "[0]]";
-        services += "[\"host-" + n + "\",\"HTTP\"," + state +
-                    ",1,\"HTTP output of service " + n + "\",1765390000,[0]" + inner + "[" +
+        services += open + "\"host-" + n + "\",\"HTTP\"," + state +
+                    ",1,\"HTTP output of service " + n + tail + "\",1765390000,[0]" + inner + "[" +
                     std::to_string(i % 2) + "]]";
     }
     livestatus_fetched f;
@@ -98,47 +101,55 @@ std::vector<std::string> read_items()
 // 40,000 rows make replies of several batches.
 constexpr int ROWS = 40000;
 
+// Each output ends as a row does before the next ("], [" and the quote
+// that closes the text): a batch cut there is tried at the next place.
+const std::string TAIL = "], [";
+
 TEST(LivestatusRead, LargeRepliesGiveTheRowsOfTheWholeReply)
 {
     status_enter();
     std::string why;
-    ASSERT_TRUE(livestatus_fill(read_replies(ROWS, ","), why)) << why;
+    livestatus_fetched uncut = read_replies(ROWS, ",", ",", "[ ", TAIL);
+    ASSERT_TRUE(livestatus_check(uncut, why)) << why;
+    EXPECT_TRUE(uncut.whole) << "no place to cut";
+    ASSERT_TRUE(livestatus_fill(uncut, why)) << why;
     const std::vector<std::string> whole = read_items();
     ASSERT_EQ(whole.size(), 2u * ROWS);
-    EXPECT_EQ(whole.front(), "host-0|PING output of host 0|0|0");
-    EXPECT_EQ(whole.back(), "host-39999 HTTP|HTTP output of service 39999|0|0");
-    EXPECT_EQ(whole[ROWS + 1], "host-1 HTTP|HTTP output of service 1|1|0");
+    EXPECT_EQ(whole.front(), "host-0|PING output of host 0], [|0|0");
+    EXPECT_EQ(whole.back(), "host-39999 HTTP|HTTP output of service 39999], [|0|0");
+    EXPECT_EQ(whole[ROWS + 1], "host-1 HTTP|HTTP output of service 1], [|1|0");
 
     struct layout {
         const char *name;
         std::string between, inner;
     } layouts[] = {
         {"all on one line", ",", ","},
+        {"one line, a blank after each comma (Icinga 2)", ", ", ", "},
         {"one row a line", ",\n", ","},
         {"blanks around the line breaks", " ,\n  ", ","},
-        // Each row's last two cells are lists across a line break: every
-        // place where a batch could end is inside a row.
-        {"line breaks only inside rows", ",", ",\n"},
-        {"line breaks inside and between rows", ",\n", ",\n"},
+        {"line breaks inside rows too", ",\n", ",\n"},
     };
     for (const layout &l : layouts) {
         for (const bool packed : {false, true}) {
             SCOPED_TRACE(std::string(l.name) + (packed ? ", packed" : ", plain"));
-            livestatus_fetched f = read_replies(ROWS, l.between, l.inner);
-            if (packed) {
+            livestatus_fetched f = read_replies(ROWS, l.between, l.inner, "[", TAIL);
+            if (packed)
                 f = read_packed(f);
-                // Checked first, as a fetch's thread does, then filled.
-                ASSERT_TRUE(livestatus_check(f, why)) << why;
-                if (l.inner == ",") {
-                    EXPECT_EQ(f.whole, l.between != ",\n")
-                        << "in batches where each row ends a line, else whole";
-                }
-            }
+            // Checked first, as a fetch's thread does, then filled; a
+            // batch tried at a text's end leaves no reason behind.
+            why.clear();
+            ASSERT_TRUE(livestatus_check(f, why)) << why;
+            EXPECT_EQ(why, "");
+            EXPECT_FALSE(f.whole) << "in batches, wherever the rows end";
             ASSERT_TRUE(livestatus_fill(f, why)) << why;
+            EXPECT_EQ(why, "");
             EXPECT_EQ(read_items(), whole);
             EXPECT_EQ(livestatus_descriptions.size(), static_cast<size_t>(ROWS));
         }
     }
+    // Not checked first, a fill judges the replies itself.
+    ASSERT_TRUE(livestatus_fill(read_replies(ROWS, ", ", ",", "[", TAIL), why)) << why;
+    EXPECT_EQ(read_items(), whole);
 }
 
 // Rows longer than a batch, here and there: the walk takes in more of the
@@ -146,37 +157,31 @@ TEST(LivestatusRead, LargeRepliesGiveTheRowsOfTheWholeReply)
 TEST(LivestatusRead, RowsLongerThanABatchAreWalkedWhole)
 {
     status_enter();
-    livestatus_fetched f = read_replies(ROWS, ",\n");
-    for (livestatus_reply *r : {&f.hosts, &f.services}) {
-        std::string body(r->body.data(), r->length);
-        for (const char *at : {"output of host 100\"", "output of service 100\"",
-                               "output of host 39999\"", "output of service 39999\""}) {
-            const size_t p = body.find(at);
-            if (p != std::string::npos)
-                body.insert(p + strlen(at) - 1, std::string(200 * 1024, 'x'));
+    auto lengthen = [](livestatus_fetched f) {
+        for (livestatus_reply *r : {&f.hosts, &f.services}) {
+            std::string body(r->body.data(), r->length);
+            for (const char *at : {"output of host 100\"", "output of service 100\"",
+                                   "output of host 39999\"", "output of service 39999\""}) {
+                const size_t p = body.find(at);
+                if (p != std::string::npos)
+                    body.insert(p + strlen(at) - 1, std::string(200 * 1024, 'x'));
+            }
+            r->body.assign(body.begin(), body.end());
+            r->body.resize(body.size() + LIVESTATUS_PADDING, '\0');
+            r->length = body.size();
         }
-        r->body.assign(body.begin(), body.end());
-        r->body.resize(body.size() + LIVESTATUS_PADDING, '\0');
-        r->length = body.size();
-    }
+        return f;
+    };
     std::string why;
-    // Line breaks inside every row: the whole reply at once.
-    livestatus_fetched whole_f = f;
-    for (livestatus_reply *r : {&whole_f.hosts, &whole_f.services}) {
-        std::string body(r->body.data(), r->length);
-        for (size_t p = 0; (p = body.find(",[0]]", p)) != std::string::npos; p += 6)
-            body.replace(p, 1, ",\n");
-        r->body.assign(body.begin(), body.end());
-        r->body.resize(body.size() + LIVESTATUS_PADDING, '\0');
-        r->length = body.size();
-    }
-    ASSERT_TRUE(livestatus_check(whole_f, why)) << why;
-    EXPECT_TRUE(whole_f.whole) << "no batch parses";
-    ASSERT_TRUE(livestatus_fill(whole_f, why)) << why;
+    livestatus_fetched uncut = lengthen(read_replies(ROWS, ", ", ",", "[ "));
+    ASSERT_TRUE(livestatus_check(uncut, why)) << why;
+    EXPECT_TRUE(uncut.whole) << "no place to cut";
+    ASSERT_TRUE(livestatus_fill(uncut, why)) << why;
     const std::vector<std::string> whole = read_items();
     ASSERT_EQ(whole.size(), 2u * ROWS);
     EXPECT_NE(whole[100].find("xxxx"), std::string::npos) << "the long text is there, cut";
 
+    const livestatus_fetched f = lengthen(read_replies(ROWS, ", "));
     for (const bool packed : {false, true}) {
         SCOPED_TRACE(packed ? "packed" : "plain");
         livestatus_fetched g = packed ? read_packed(f) : f;

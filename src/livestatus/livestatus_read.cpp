@@ -199,8 +199,9 @@ thread_local std::vector<char> read_batch_text;
 // How a walk over rows ended.
 enum class read_end {
     done,
-    bad,      // not rows of the columns asked for (why says so)
-    refused,  // take refused a row (why says why)
+    unopened,  // not a list at all: nothing was taken (why says so)
+    bad,       // not rows of the columns asked for (why says so)
+    refused,   // take refused a row (why says why)
 };
 
 // Walks the rows of a JSON document (text of length len in a buffer of
@@ -215,7 +216,7 @@ read_end read_array(const char *text, size_t len, size_t capacity, size_t column
     simdjson::ondemand::array rows;
     if (read_parser.iterate(text, len, capacity).get(doc) || doc.get_array().get(rows)) {
         why = bad;
-        return read_end::bad;
+        return read_end::unopened;
     }
     read_cell cells[READ_MAX_COLUMNS];
     for (auto row_value : rows) {
@@ -305,18 +306,48 @@ bool read_source_more(read_source &src, std::vector<char> &w, size_t n)
 
 // The body not yet walked.
 thread_local std::vector<char> read_window;
-// A row longer than this has the reply walked whole: a reply of rows not
-// one a line would otherwise come into the window whole, and be copied
-// into a batch besides.
+// A batch is cut where a row may end: after a "]" with a comma behind it
+// and the next row's "[" and the quote of its first column (a name) behind
+// that, blanks between. No row longer than this is looked for: the reply
+// is walked whole.
 constexpr size_t READ_WINDOW_MAX = 16 * READ_BATCH;
+// Places tried for one batch's end before the reply is walked whole.
+constexpr int READ_TRIES = 32;
+
+// The end of the first place in w[from, end) where a row may end, or 0.
+size_t read_cut(const std::vector<char> &w, size_t from)
+{
+    const char *p = w.data(), *end = w.data() + w.size();
+    for (const char *at = p + from; at < end;) {
+        const char *close = static_cast<const char *>(memchr(at, ']', static_cast<size_t>(end - at)));
+        if (!close)
+            return 0;
+        const char *q = close + 1;
+        while (q < end && read_blank(*q))
+            q++;
+        if (q < end && *q == ',') {
+            q++;
+            while (q < end && read_blank(*q))
+                q++;
+            if (end - q >= 2 && q[0] == '[' && q[1] == '"')
+                return static_cast<size_t>(close - p) + 1;
+        }
+        at = close + 1;
+    }
+    return 0;
+}
 
 // Walks the rows of a reply, in batches where batched and the reply is
-// large: it is cut after a row's end where a line break follows its comma
-// ("],\n[", as the daemons write one row a line; no text of JSON holds a
-// line break), the body taken a piece at a time so that a packed one is
-// never unpacked whole. The batches' rows joined are the reply's rows; a
-// batch that does not parse ends the walk with *again set, to be done
-// whole, since the cut may have met a line break inside a row.
+// large, the body taken a piece at a time so that a packed one is never
+// unpacked whole. A batch is cut where a row may end ("]" "," "[\"", as
+// the daemons write their rows: Icinga 2 all on one line, each after a
+// comma and a blank, others one a line). Inside a text a quote is always
+// escaped, so such a place is there only at a text's end; a cut there
+// leaves the batch with a text that never ends, which the parser refuses
+// before any row is taken, and the batch goes on to the next place. The
+// batches' rows joined are the reply's rows; a batch that fails otherwise
+// ends the walk with *again set, to be done whole, since the cut may have
+// met a list of names inside a row.
 template <typename Take>
 read_end read_rows(const livestatus_reply &reply, size_t columns, const char *what, Take take,
                    bool batched, bool *again, std::string &why)
@@ -357,19 +388,22 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
     for (;;) {
         if (!top_up(2 * READ_BATCH + 4))
             return whole();
-        size_t n = 0;     // the batch: w[0, n)
-        size_t skip = 0;  // and what the walk passes over after it
         size_t from = READ_BATCH;
+        read_end e;
+        size_t n = 0;      // the batch: w[0, n)
+        size_t skip = 0;   // and what the walk passes over after it
+        bool last = false;  // the batch ends with the list
+        int tries = 0;
         for (;;) {
-            const void *found = w.size() >= from + 4
-                                    ? memmem(w.data() + from, w.size() - from, "],\n[", 4)
-                                    : nullptr;
-            if (found) {
-                n = static_cast<size_t>(static_cast<const char *>(found) - w.data()) + 1;
-                skip = 1;  // the comma between the batches
-                break;
-            }
-            if (read_source_done(src)) {
+            n = read_cut(w, from);
+            if (n != 0) {
+                // Up to the comma between the batches.
+                skip = 0;
+                while (w[n + skip] != ',')
+                    skip++;
+                skip++;
+            } else if (read_source_done(src)) {
+                last = true;
                 n = w.size();
                 while (n > 0 && read_blank(w[n - 1]))
                     n--;
@@ -377,22 +411,30 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
                     return whole();
                 n--;  // the list's end
                 skip = w.size() - n;
-                break;
+            } else {
+                // A row longer than the window: take in more and look again.
+                from = std::max(from, w.size() < 3 ? 0 : w.size() - 3);
+                if (w.size() >= READ_WINDOW_MAX || !top_up(w.size() + READ_BATCH))
+                    return whole();
+                continue;
             }
-            // A row longer than the window: take in more and look again.
-            from = std::max(from, w.size() < 3 ? 0 : w.size() - 3);
-            if (w.size() >= READ_WINDOW_MAX || !top_up(w.size() + READ_BATCH))
-                return whole();
+            read_batch_text.resize(n + 2 + LIVESTATUS_PADDING);
+            read_batch_text[0] = '[';
+            memcpy(read_batch_text.data() + 1, w.data(), n);
+            read_batch_text[n + 1] = ']';
+            std::fill(read_batch_text.begin() + static_cast<long>(n) + 2, read_batch_text.end(),
+                      '\0');
+            e = read_array(read_batch_text.data(), n + 2, read_batch_text.size(), columns, what,
+                           take, why);
+            // Cut inside a text: the next place, a few times at most (a text
+            // that never ends would have every place after it tried).
+            if (e != read_end::unopened || last || ++tries > READ_TRIES)
+                break;
+            why.clear();
+            from = n;
         }
-        read_batch_text.resize(n + 2 + LIVESTATUS_PADDING);
-        read_batch_text[0] = '[';
-        memcpy(read_batch_text.data() + 1, w.data(), n);
-        read_batch_text[n + 1] = ']';
-        std::fill(read_batch_text.begin() + static_cast<long>(n) + 2, read_batch_text.end(), '\0');
-        const read_end e = read_array(read_batch_text.data(), n + 2, read_batch_text.size(),
-                                      columns, what, take, why);
-        if (e == read_end::bad)
-            *again = true;
+        if (e == read_end::bad || e == read_end::unopened)
+            return whole();
         if (e != read_end::done)
             return e;
         w.erase(w.begin(), w.begin() + static_cast<long>(n + skip));
