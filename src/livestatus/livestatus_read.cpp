@@ -319,7 +319,8 @@ size_t read_cut(const std::vector<char> &w, size_t from)
 {
     const char *p = w.data(), *end = w.data() + w.size();
     for (const char *at = p + from; at < end;) {
-        const char *close = static_cast<const char *>(memchr(at, ']', static_cast<size_t>(end - at)));
+        const auto *close =
+            static_cast<const char *>(memchr(at, ']', static_cast<size_t>(end - at)));
         if (!close)
             return 0;
         const char *q = close + 1;
@@ -389,7 +390,7 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
         if (!top_up(2 * READ_BATCH + 4))
             return whole();
         size_t from = READ_BATCH;
-        read_end e;
+        read_end e = read_end::done;
         size_t n = 0;      // the batch: w[0, n)
         size_t skip = 0;   // and what the walk passes over after it
         bool last = false;  // the batch ends with the list
@@ -413,7 +414,6 @@ read_end read_rows(const livestatus_reply &reply, size_t columns, const char *wh
                 skip = w.size() - n;
             } else {
                 // A row longer than the window: take in more and look again.
-                from = std::max(from, w.size() < 3 ? 0 : w.size() - 3);
                 if (w.size() >= READ_WINDOW_MAX || !top_up(w.size() + READ_BATCH))
                     return whole();
                 continue;

@@ -267,7 +267,6 @@ void site_compose()
     status_order_by_age();
 }
 
-
 // The deadline comes by value: the main thread clears job->deadline under
 // site_lock once it has passed, maybe before this thread has even started.
 // With check, the replies are checked here (site_in_place).
